@@ -1,0 +1,58 @@
+// The firmware update sequence, free of any platform: everything it does to the outside world
+// goes through an UpdateIo record, which the Windows worker fills with real calls and the
+// native tests with a virtual clock and the unit model.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "firmware/image.h"
+
+// Codes posted to the window for its update status line.
+enum UpdateStatus : int {
+    STATUS_PREPARING = 1,
+    STATUS_ERASING = 2,
+    STATUS_WRITING = 3,
+    STATUS_SUCCEEDED = 4,
+    STATUS_TIMEOUT = 6,
+    STATUS_CHECKSUM_ERROR = 7,
+    STATUS_INVALID_FIRMWARE = 9,
+};
+
+// The text the window shows for a status code, or nullptr for a code it does not know.
+const char* UpdateStatusText(int status);
+
+struct UpdateIo {
+    void* context;
+    // Sends one message and returns once the driver is done with it (or gave up).
+    void (*Send)(void* context, const uint8_t* bytes, size_t length);
+    uint8_t (*ReadReplyCode)(void* context); // acquire
+    void (*ClearReplyCode)(void* context);
+    void (*ReadVersion)(void* context, uint8_t version[2]);
+    // One counted pause of ms milliseconds that ends early when a reply is stored meanwhile.
+    void (*WaitForReply)(void* context, unsigned ms);
+    // False once the ports are gone: no reply can come any more.
+    bool (*LinkOpen)(void* context);
+    void (*PostStatus)(void* context, int status);
+    void (*PostProgress)(void* context, uint16_t percent);
+    // A modal message box owned by the main window (one OK button, no icon).
+    void (*ShowMessage)(void* context, const char* text, const char* caption);
+    void (*RequestClose)(void* context);
+};
+
+// Limits, in counted pauses.
+constexpr unsigned HANDSHAKE_PAUSE_MS = 50;
+constexpr unsigned HANDSHAKE_PAUSES = 9;
+constexpr unsigned RECORD_PAUSE_MS = 1;
+constexpr unsigned RECORD_PAUSES = 501;
+constexpr unsigned RECORD_FAILURES_ALLOWED = 2; // the third since the last acceptance fails
+constexpr unsigned ERASE_PAUSE_MS = 50;
+constexpr unsigned ERASE_PAUSES = 1800; // 90 s: ample for any flash the unit may carry
+
+// Runs the whole sequence against image (nullptr when the image could not be located).
+// 0 when the unit reported the update finished; -1 on any failure, after the failure was
+// reported through io.
+int RunUpdateSequence(const UpdateIo& io, const FirmwareImage* image);
+
+// The worker thread's body: the sequence, then on failure "Programming failed" and a close
+// request, and always CMD_UPDATE_DONE last (through postDone). Returns the sequence's result.
+int RunUpdateWorker(const UpdateIo& io, const FirmwareImage* image, void (*postDone)(void* context));

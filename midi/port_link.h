@@ -1,0 +1,35 @@
+// The one pair of open MIDI ports the program talks to the unit through (WinMM).
+#pragma once
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+// Lists the MIDI outputs into the combo box list, in index order, so a position in the list
+// is the output index. 0 when at least one output exists; -1 when there is none.
+int FillPortList(HWND list);
+
+// Index of the first input whose name begins with output's name, or -1.
+int FindInputForOutput(unsigned output);
+
+// 0; -1 index not below the number of outputs; -2 open failed.
+int OpenOutputPort(unsigned output);
+// 0; -2 index not below the number of inputs; -4 open failed; -6 preparing a buffer failed;
+// -7 queueing a buffer failed; -8 starting failed.
+int OpenInputPort(unsigned input);
+void CloseOutputPort();
+void CloseInputPort();
+
+// Sends one complete SysEx message and returns once the driver is done with it, at most
+// about 500 ms later. The bytes must stay valid until then. Safe from any thread: sends are
+// serialised. With no output open it returns at once.
+void SendSysEx(const uint8_t* bytes, size_t length);
+
+// True while both ports are open.
+bool PortsOpen();
+// The liveness probe: midiInStart on the open input (or on no handle): its MMRESULT.
+unsigned ProbeInputPort();
+
+// An auto-reset event the receive path sets after every reply it stored, so a waiting update
+// worker wakes at once instead of at the end of its pause.
+HANDLE ReplyStoredEvent();

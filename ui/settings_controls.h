@@ -1,0 +1,23 @@
+// The lower half of the main window: the unit's six settings.
+#pragma once
+#include <windows.h>
+
+// Window messages that carry the settings sink's calls from the MIDI input thread.
+// wParam: the option / ID / level; lParam: on-off for options.
+#define WM_APP_OPTION_REPORTED (WM_APP + 1)
+#define WM_APP_MMC_ID_REPORTED (WM_APP + 2)
+#define WM_APP_BRIGHTNESS_REPORTED (WM_APP + 3)
+
+// At window creation: installs the settings sink that posts to dialog.
+void SettingsControlsCreated(HWND dialog);
+
+// Handles what belongs to the settings controls; true when it did. For WM_COMMAND, WM_VSCROLL,
+// WM_NOTIFY and the WM_APP_* messages above.
+bool SettingsControlsMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Disables all settings controls (the unit is absent).
+void DisableSettingsControls(HWND dialog);
+
+// While locked (an update runs) the controls stay disabled, send nothing, and the unit's
+// setting replies do not enable them.
+void LockSettingsControls(HWND dialog, bool locked);

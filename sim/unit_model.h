@@ -7,6 +7,22 @@
 #include <string>
 #include <vector>
 
+// The data records the unit's boot loader takes (command 0x30). The program never looks inside
+// them; the stand-in image is generated in this layout (tools/make_firmware_image.py) so that
+// the model can tell a good record from a damaged or misplaced one:
+//   F0 2C 4D 30  a2 a1 a0  n  d[0] .. d[n-1]  c  F7          (length n + 10, n = 2..19)
+//   a2 a1 a0: flash address of d[0], 21 bits, 7 per byte, most significant first; each record
+//             continues where the previous one ended (the first starts at 0)
+//   c:        (128 - (a2 + a1 + a0 + n + d[0] + .. + d[n-1]) % 128) % 128
+// The firmware keeps its two version characters at flash addresses 0 and 1.
+
+// Scenario text, for ParseScenario: a base, then ";key=value" knobs.
+//   bases: normal (firmware 2.1 running), update (boot loader), old (firmware 2.0: answers
+//          Status, leaves setting queries unanswered)
+//   delay=MS  erase=MS  reject=RECORDxTIMES  silent=RECORDxTIMES  unplug_record=N
+//   unplug_erase=1  unplug_after=MS  running_from_status=N  version=HHHH (two hex bytes)
+//   check_invalid=1  noise=N  state=PATH
+
 // The knobs of a scenario. Zero-initialised means: a unit running firmware 2.1 that answers
 // everything at once.
 struct UnitScenario {

@@ -1,0 +1,106 @@
+#include "firmware/update_worker.h"
+
+#include <mmsystem.h>
+
+#include <atomic>
+
+#include "firmware/update_sequence.h"
+#include "midi/port_link.h"
+#include "protocol/device_state.h"
+#include "ui/ids.h"
+
+namespace {
+
+std::atomic<HWND> targetWindow{nullptr};
+std::atomic<const FirmwareImage*> targetImage{nullptr};
+
+HWND Window(void* context) {
+    return static_cast<HWND>(context);
+}
+
+void PostCommand(HWND window, int command, LPARAM value) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), value);
+}
+
+void Send(void*, const uint8_t* bytes, size_t length) {
+    SendSysEx(bytes, length);
+}
+
+uint8_t ReadReplyCode(void*) {
+    return LoadReplyCode(TheDevice);
+}
+
+void ClearReply(void*) {
+    // A reply stored before this point must not cut the next pause short: drop its wake-up
+    // before the code is cleared (a reply stored after the clear sets the event again).
+    ResetEvent(ReplyStoredEvent());
+    ClearReplyCode(TheDevice);
+}
+
+void ReadVersion(void*, uint8_t version[2]) {
+    version[0] = TheDevice.FirmwareVersion[0].load(std::memory_order_relaxed);
+    version[1] = TheDevice.FirmwareVersion[1].load(std::memory_order_relaxed);
+}
+
+// The receive path sets the event as soon as it has stored a reply, so the worker goes on at
+// once instead of at the end of its pause; otherwise the pause runs its full length.
+void WaitForReply(void*, unsigned ms) {
+    WaitForSingleObject(ReplyStoredEvent(), ms);
+}
+
+bool LinkOpen(void*) {
+    return PortsOpen();
+}
+
+void PostStatus(void* context, int status) {
+    PostCommand(Window(context), CMD_UPDATE_STATUS, status);
+}
+
+void PostProgress(void* context, uint16_t percent) {
+    PostCommand(Window(context), CMD_UPDATE_PROGRESS, percent);
+}
+
+void ShowMessage(void* context, const char* text, const char* caption) {
+    MessageBoxA(Window(context), text, caption, MB_OK);
+}
+
+void RequestClose(void* context) {
+    PostMessageA(Window(context), WM_CLOSE, 0, 0);
+}
+
+void PostDone(void* context) {
+    PostCommand(Window(context), CMD_UPDATE_DONE, 0);
+}
+
+DWORD WINAPI WorkerThread(LPVOID) {
+    const UpdateIo io{targetWindow.load(), Send,         ReadReplyCode, ClearReply,
+                      ReadVersion,         WaitForReply, LinkOpen,      PostStatus,
+                      PostProgress,        ShowMessage,  RequestClose};
+    // A stock Windows machine sleeps in whole 15.6 ms ticks, so each 1 ms record pause would
+    // last a tick: a record answered in 1 ms would cost 15.6 ms, and the 501-pause limit would
+    // stretch to about 8 s. Raising the timer resolution for this thread's lifetime keeps the
+    // pauses near their nominal length.
+    const bool raised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    RunUpdateWorker(io, targetImage.load(), PostDone);
+    if (raised) {
+        timeEndPeriod(1);
+    }
+    return 0;
+}
+
+} // namespace
+
+void SetUpdateTarget(HWND window, const FirmwareImage* image) {
+    targetWindow.store(window);
+    targetImage.store(image);
+}
+
+int StartUpdateWorker() {
+    HANDLE thread = CreateThread(nullptr, 0, WorkerThread, nullptr, 0, nullptr);
+    if (!thread) {
+        return -1;
+    }
+    // Nobody waits for the worker: it ends by itself, or with the process.
+    CloseHandle(thread);
+    return 0;
+}

@@ -1,0 +1,89 @@
+// Sending one SysEx message and waiting, boundedly, until the driver has finished with it.
+#include "midi/port_link.h"
+
+#include "midi/port_link_record.h"
+
+namespace {
+
+constexpr ULONGLONG kCompletionBoundMs = 250; // five pauses of 50 ms
+constexpr int kReleaseAttempts = 5;
+constexpr DWORD kReleasePauseMs = 50;
+
+bool SendDone(const MIDIHDR& header) {
+    // The driver sets the flag from its own thread.
+    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & MHDR_DONE) != 0;
+}
+
+// Waits for the done flag up to the bound. The flag is tested in fine slices, not once per
+// 50 ms: a driver that completes after 1 ms must not cost each record a whole 50 ms pause.
+// The first couple of milliseconds only yield the processor; after that each slice sleeps,
+// so a slow driver does not keep a core busy (Sleep(1) may last a whole timer tick, which the
+// deadline absorbs).
+void WaitForSendDone(const MIDIHDR& header) {
+    const ULONGLONG start = GetTickCount64();
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER spinStart;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&spinStart);
+    const LONGLONG spinTicks = frequency.QuadPart / 500; // 2 ms
+    while (!SendDone(header)) {
+        if (GetTickCount64() - start >= kCompletionBoundMs) {
+            return;
+        }
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        if (now.QuadPart - spinStart.QuadPart < spinTicks) {
+            SwitchToThread();
+        } else {
+            Sleep(1);
+        }
+    }
+}
+
+void CloseBothPorts() {
+    CloseInputPort();
+    CloseOutputPort();
+}
+
+} // namespace
+
+void SendSysEx(const uint8_t* bytes, size_t length) {
+    // The window and the update worker may both send, and there is one send header: sends are
+    // taken one at a time.
+    LockLink();
+    const HMIDIOUT output = TheLink.output.load();
+    if (!output || !bytes || length == 0) {
+        UnlockLink();
+        return;
+    }
+    MIDIHDR& header = TheLink.sendHeader;
+    header = MIDIHDR{};
+    header.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(bytes));
+    header.dwBufferLength = static_cast<DWORD>(length);
+    header.dwFlags = 0;
+    if (midiOutPrepareHeader(output, &header, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
+        UnlockLink();
+        return;
+    }
+    const MMRESULT sent = midiOutLongMsg(output, &header, sizeof(MIDIHDR));
+    if (sent == MMSYSERR_INVALHANDLE || sent == MMSYSERR_NODRIVER) {
+        // The unit is gone.
+        midiOutUnprepareHeader(output, &header, sizeof(MIDIHDR));
+        CloseBothPorts();
+        UnlockLink();
+        return;
+    }
+    WaitForSendDone(header);
+    for (int attempt = 1;; ++attempt) {
+        if (midiOutUnprepareHeader(output, &header, sizeof(MIDIHDR)) != MIDIERR_STILLPLAYING) {
+            break;
+        }
+        Sleep(kReleasePauseMs);
+        if (attempt == kReleaseAttempts) {
+            // The driver holds on to the buffer: treat the link as lost.
+            CloseBothPorts();
+            break;
+        }
+    }
+    UnlockLink();
+}

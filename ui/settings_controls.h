@@ -2,8 +2,9 @@
 #pragma once
 #include <windows.h>
 
-// Window messages that carry the settings sink's calls from the MIDI input thread.
-// wParam: the option / ID / level; lParam: on-off for options.
+// Window messages that carry the settings sink's calls from the MIDI input thread (posted, never
+// sent). wParam: the Option / the ID (a value above 126 means the unit reported none) / the
+// level as the unit sent it; lParam: 1 on, 0 off for options.
 #define WM_APP_OPTION_REPORTED (WM_APP + 1)
 #define WM_APP_MMC_ID_REPORTED (WM_APP + 2)
 #define WM_APP_BRIGHTNESS_REPORTED (WM_APP + 3)
@@ -11,8 +12,9 @@
 // At window creation: installs the settings sink that posts to dialog.
 void SettingsControlsCreated(HWND dialog);
 
-// Handles what belongs to the settings controls; true when it did. For WM_COMMAND, WM_VSCROLL,
-// WM_NOTIFY and the WM_APP_* messages above.
+// Handles what belongs to the settings controls; true when it did (then the dialog procedure
+// returns TRUE; for the slider's WM_NOTIFY the answer is already in DWLP_MSGRESULT). For
+// WM_COMMAND, WM_VSCROLL, WM_NOTIFY and the WM_APP_* messages above; WM_HSCROLL is left alone.
 bool SettingsControlsMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Disables all settings controls (the unit is absent).

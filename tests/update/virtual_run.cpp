@@ -1,0 +1,157 @@
+#include "virtual_run.h"
+
+#include <algorithm>
+
+#include "protocol/reply_parser.h"
+
+namespace {
+
+VirtualRun& Run(void* context) {
+    return *static_cast<VirtualRun*>(context);
+}
+
+bool LinkUp(const VirtualRun& run) {
+    return !run.linkOpen || run.linkOpen(run.nowUs);
+}
+
+// Stores every reply due by now, earliest first, as the input thread would have.
+void Deliver(VirtualRun& run) {
+    std::stable_sort(run.pending.begin(), run.pending.end(),
+                     [](const TimedReply& a, const TimedReply& b) { return a.dueUs < b.dueUs; });
+    size_t taken = 0;
+    while (taken < run.pending.size() && run.pending[taken].dueUs <= run.nowUs) {
+        const std::vector<uint8_t>& bytes = run.pending[taken].bytes;
+        // A reply due after the unit vanished never arrives.
+        if (!run.linkOpen || run.linkOpen(run.pending[taken].dueUs)) {
+            ReplyParser(run.device, bytes.data(), bytes.size());
+        }
+        ++taken;
+    }
+    run.pending.erase(run.pending.begin(), run.pending.begin() + static_cast<long>(taken));
+}
+
+uint64_t EarliestDue(const VirtualRun& run) {
+    uint64_t earliest = UINT64_MAX;
+    for (const TimedReply& reply : run.pending) {
+        earliest = std::min(earliest, reply.dueUs);
+    }
+    return earliest;
+}
+
+void Send(void* context, const uint8_t* bytes, size_t length) {
+    VirtualRun& run = Run(context);
+    std::vector<uint8_t> message(bytes, bytes + length);
+    run.sends.push_back({message, run.nowUs});
+    if (LinkUp(run) && run.respond) {
+        run.respond(run.nowUs, message, run.pending);
+    }
+    run.nowUs += run.sendUs;
+    Deliver(run);
+}
+
+uint8_t ReadReplyCode(void* context) {
+    return LoadReplyCode(Run(context).device);
+}
+
+void ClearReply(void* context) {
+    ClearReplyCode(Run(context).device);
+}
+
+void ReadVersion(void* context, uint8_t version[2]) {
+    VirtualRun& run = Run(context);
+    version[0] = run.device.FirmwareVersion[0].load();
+    version[1] = run.device.FirmwareVersion[1].load();
+}
+
+void WaitForReply(void* context, unsigned ms) {
+    VirtualRun& run = Run(context);
+    ++run.pauses;
+    uint64_t end = run.nowUs + uint64_t{ms} * 1000;
+    if (run.tickUs != 0) {
+        // A sleeping thread wakes only on a scheduler tick.
+        end = (end + run.tickUs - 1) / run.tickUs * run.tickUs;
+    }
+    const uint64_t due = EarliestDue(run);
+    if (run.earlyWake && due > run.nowUs && due < end) {
+        end = due;
+    }
+    run.nowUs = end;
+    Deliver(run);
+}
+
+bool LinkOpen(void* context) {
+    return LinkUp(Run(context));
+}
+
+void Record(VirtualRun& run, EventKind kind, int value, const char* text = "",
+            const char* caption = "") {
+    run.events.push_back({kind, value, text, caption, run.nowUs});
+}
+
+void PostStatus(void* context, int status) {
+    Record(Run(context), EventKind::Status, status);
+}
+
+void PostProgress(void* context, uint16_t percent) {
+    Record(Run(context), EventKind::Progress, percent);
+}
+
+void ShowMessage(void* context, const char* text, const char* caption) {
+    Record(Run(context), EventKind::Message, 0, text, caption);
+}
+
+void RequestClose(void* context) {
+    Record(Run(context), EventKind::Close, 0);
+}
+
+void PostDone(void* context) {
+    Record(Run(context), EventKind::Done, 0);
+}
+
+} // namespace
+
+UpdateIo VirtualIo(VirtualRun& run) {
+    return UpdateIo{&run,     Send,       ReadReplyCode, ClearReply,  ReadVersion, WaitForReply,
+                    LinkOpen, PostStatus, PostProgress,  ShowMessage, RequestClose};
+}
+
+int RunVirtualWorker(VirtualRun& run, const FirmwareImage* image) {
+    const UpdateIo io = VirtualIo(run);
+    return RunUpdateWorker(io, image, PostDone);
+}
+
+std::vector<int> Statuses(const VirtualRun& run) {
+    std::vector<int> statuses;
+    for (const UpdateEvent& event : run.events) {
+        if (event.kind == EventKind::Status) {
+            statuses.push_back(event.value);
+        }
+    }
+    return statuses;
+}
+
+std::vector<int> ProgressValues(const VirtualRun& run) {
+    std::vector<int> values;
+    for (const UpdateEvent& event : run.events) {
+        if (event.kind == EventKind::Progress) {
+            values.push_back(event.value);
+        }
+    }
+    return values;
+}
+
+std::vector<UpdateEvent> TailEvents(const VirtualRun& run) {
+    size_t first = run.events.size();
+    while (first > 0 && run.events[first - 1].kind != EventKind::Status &&
+           run.events[first - 1].kind != EventKind::Progress) {
+        --first;
+    }
+    return std::vector<UpdateEvent>(run.events.begin() + static_cast<long>(first),
+                                    run.events.end());
+}
+
+size_t CountSends(const VirtualRun& run, const std::vector<uint8_t>& bytes) {
+    return static_cast<size_t>(
+        std::count_if(run.sends.begin(), run.sends.end(),
+                      [&](const SentMessage& s) { return s.bytes == bytes; }));
+}

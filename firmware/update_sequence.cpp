@@ -41,20 +41,20 @@ int Handshake(const UpdateIo& io) {
         io.ShowMessage(io.context, "tavi not in update mode", kCaptionError);
         return -1;
     }
-    return Fail(io, STATUS_TIMEOUT);
+    return Fail(io, UPDATE_TIMEOUT);
 }
 
 // Erasing takes the unit a while, so this wait is long; but it is bounded, and it ends at once
 // when the ports are gone, since then no answer can ever come.
 int Erase(const UpdateIo& io) {
-    io.PostStatus(io.context, STATUS_ERASING);
+    io.PostStatus(io.context, UPDATE_ERASING);
     ClearAndSend(io, MessageTable[MSG_ERASE_REQUEST]);
     for (unsigned pauses = 0;; ++pauses) {
         if (io.ReadReplyCode(io.context) == REPLY_ERASED) {
             return 0;
         }
         if (pauses == ERASE_PAUSES || !io.LinkOpen(io.context)) {
-            return Fail(io, STATUS_TIMEOUT);
+            return Fail(io, UPDATE_TIMEOUT);
         }
         io.WaitForReply(io.context, ERASE_PAUSE_MS);
     }
@@ -104,7 +104,7 @@ int WriteRecords(const UpdateIo& io, const FirmwareImage& image, ImageCursor& cu
         if (timedOut) {
             ++failures;
             if (failures > RECORD_FAILURES_ALLOWED) {
-                return Fail(io, STATUS_TIMEOUT);
+                return Fail(io, UPDATE_TIMEOUT);
             }
         }
         if (code == REPLY_RECORD_ACCEPTED) {
@@ -114,12 +114,12 @@ int WriteRecords(const UpdateIo& io, const FirmwareImage& image, ImageCursor& cu
         } else if (code == REPLY_RECORD_REJECTED) {
             ++rejections;
             if (rejections > RECORD_FAILURES_ALLOWED) {
-                return Fail(io, STATUS_CHECKSUM_ERROR);
+                return Fail(io, UPDATE_CHECKSUM_ERROR);
             }
         } else if (!timedOut) {
             ++failures;
             if (failures > RECORD_FAILURES_ALLOWED) {
-                return Fail(io, STATUS_TIMEOUT);
+                return Fail(io, UPDATE_TIMEOUT);
             }
         }
         io.PostProgress(io.context, Progress(image, cursor));
@@ -131,12 +131,12 @@ int Check(const UpdateIo& io) {
     ClearAndSend(io, MessageTable[MSG_STATUS_REQUEST]);
     // Only 0x20 counts: a unit that answers 0x21 here has left update mode unasked.
     if (AwaitEither(io, REPLY_UPDATE_MODE, 0) != REPLY_UPDATE_MODE) {
-        return Fail(io, STATUS_TIMEOUT);
+        return Fail(io, UPDATE_TIMEOUT);
     }
     uint8_t version[2] = {0, 0};
     io.ReadVersion(io.context, version);
     if (version[0] == VERSION_INVALID && version[1] == VERSION_INVALID) {
-        return Fail(io, STATUS_INVALID_FIRMWARE);
+        return Fail(io, UPDATE_INVALID_FIRMWARE);
     }
     return 0;
 }
@@ -144,9 +144,9 @@ int Check(const UpdateIo& io) {
 int Finish(const UpdateIo& io) {
     ClearAndSend(io, MessageTable[MSG_FINISH_REQUEST]);
     if (AwaitEither(io, REPLY_FINISHED, 0) != REPLY_FINISHED) {
-        return Fail(io, STATUS_TIMEOUT);
+        return Fail(io, UPDATE_TIMEOUT);
     }
-    io.PostStatus(io.context, STATUS_SUCCEEDED);
+    io.PostStatus(io.context, UPDATE_SUCCEEDED);
     return 0;
 }
 
@@ -154,19 +154,19 @@ int Finish(const UpdateIo& io) {
 
 const char* UpdateStatusText(int status) {
     switch (status) {
-    case STATUS_PREPARING:
+    case UPDATE_PREPARING:
         return "Preparing";
-    case STATUS_ERASING:
+    case UPDATE_ERASING:
         return "Erasing";
-    case STATUS_WRITING:
+    case UPDATE_WRITING:
         return "Writing";
-    case STATUS_SUCCEEDED:
+    case UPDATE_SUCCEEDED:
         return "Programming successful";
-    case STATUS_TIMEOUT:
+    case UPDATE_TIMEOUT:
         return "Timeout error";
-    case STATUS_CHECKSUM_ERROR:
+    case UPDATE_CHECKSUM_ERROR:
         return "Checksum error";
-    case STATUS_INVALID_FIRMWARE:
+    case UPDATE_INVALID_FIRMWARE:
         return "Invalid firmware";
     default:
         return nullptr;
@@ -174,7 +174,7 @@ const char* UpdateStatusText(int status) {
 }
 
 int RunUpdateSequence(const UpdateIo& io, const FirmwareImage* image) {
-    io.PostStatus(io.context, STATUS_PREPARING);
+    io.PostStatus(io.context, UPDATE_PREPARING);
     ImageCursor cursor = image ? image->start : nullptr;
     // Without an image (the resource could not be located at start-up) there is nothing to
     // check: that is reported like a damaged one.
@@ -186,7 +186,7 @@ int RunUpdateSequence(const UpdateIo& io, const FirmwareImage* image) {
     if (Handshake(io) != 0 || Erase(io) != 0) {
         return -1;
     }
-    io.PostStatus(io.context, STATUS_WRITING);
+    io.PostStatus(io.context, UPDATE_WRITING);
     if (WriteRecords(io, *image, cursor) != 0 || Check(io) != 0 || Finish(io) != 0) {
         return -1;
     }

@@ -7,15 +7,16 @@
 
 #include "firmware/image.h"
 
-// Codes posted to the window for its update status line.
+// Codes posted to the window for its update status line. (Not STATUS_*: <windows.h> has
+// STATUS_TIMEOUT.)
 enum UpdateStatus : int {
-    STATUS_PREPARING = 1,
-    STATUS_ERASING = 2,
-    STATUS_WRITING = 3,
-    STATUS_SUCCEEDED = 4,
-    STATUS_TIMEOUT = 6,
-    STATUS_CHECKSUM_ERROR = 7,
-    STATUS_INVALID_FIRMWARE = 9,
+    UPDATE_PREPARING = 1,
+    UPDATE_ERASING = 2,
+    UPDATE_WRITING = 3,
+    UPDATE_SUCCEEDED = 4,
+    UPDATE_TIMEOUT = 6,
+    UPDATE_CHECKSUM_ERROR = 7,
+    UPDATE_INVALID_FIRMWARE = 9,
 };
 
 // The text the window shows for a status code, or nullptr for a code it does not know.
@@ -55,4 +56,5 @@ int RunUpdateSequence(const UpdateIo& io, const FirmwareImage* image);
 
 // The worker thread's body: the sequence, then on failure "Programming failed" and a close
 // request, and always CMD_UPDATE_DONE last (through postDone). Returns the sequence's result.
-int RunUpdateWorker(const UpdateIo& io, const FirmwareImage* image, void (*postDone)(void* context));
+int RunUpdateWorker(const UpdateIo& io, const FirmwareImage* image,
+                    void (*postDone)(void* context));

@@ -71,11 +71,11 @@ struct Scripted {
     }
 };
 
-const std::vector<int> kSucceeded = {STATUS_PREPARING, STATUS_ERASING, STATUS_WRITING,
-                                     STATUS_SUCCEEDED};
+const std::vector<int> kSucceeded = {UPDATE_PREPARING, UPDATE_ERASING, UPDATE_WRITING,
+                                     UPDATE_SUCCEEDED};
 
 std::vector<int> FailedWith(int status) {
-    return {STATUS_PREPARING, STATUS_ERASING, STATUS_WRITING, status};
+    return {UPDATE_PREPARING, UPDATE_ERASING, UPDATE_WRITING, status};
 }
 
 // A failed run ends with "Programming failed", then the close request, then done.
@@ -211,52 +211,52 @@ const Answer kNone = Silent();
 INSTANTIATE_TEST_SUITE_P(
     Cases, RecordAnswers,
     ::testing::Values(
-        RecordCase{"RejectedTwiceThenAccepted", {kNak, kNak}, 0, STATUS_SUCCEEDED, 3},
-        RecordCase{"RejectedThreeTimes", {kNak, kNak, kNak}, -1, STATUS_CHECKSUM_ERROR, 3},
-        RecordCase{"SilentTwiceThenAccepted", {kNone, kNone}, 0, STATUS_SUCCEEDED, 3},
-        RecordCase{"SilentThreeTimes", {kNone, kNone, kNone}, -1, STATUS_TIMEOUT, 3},
+        RecordCase{"RejectedTwiceThenAccepted", {kNak, kNak}, 0, UPDATE_SUCCEEDED, 3},
+        RecordCase{"RejectedThreeTimes", {kNak, kNak, kNak}, -1, UPDATE_CHECKSUM_ERROR, 3},
+        RecordCase{"SilentTwiceThenAccepted", {kNone, kNone}, 0, UPDATE_SUCCEEDED, 3},
+        RecordCase{"SilentThreeTimes", {kNone, kNone, kNone}, -1, UPDATE_TIMEOUT, 3},
         // Counted separately: two of each still lets the fifth sending through.
         RecordCase{"RejectedTwiceSilentTwiceAcceptedAtFifth",
                    {kNak, kNone, kNak, kNone},
                    0,
-                   STATUS_SUCCEEDED,
+                   UPDATE_SUCCEEDED,
                    5},
-        RecordCase{"AnswerInTheLastPauseIsTaken", {Code(0x40, 501)}, 0, STATUS_SUCCEEDED, 1},
+        RecordCase{"AnswerInTheLastPauseIsTaken", {Code(0x40, 501)}, 0, UPDATE_SUCCEEDED, 1},
         RecordCase{
-            "AnswerAfterTheLastPauseComesTooLate", {Code(0x40, 502)}, 0, STATUS_SUCCEEDED, 2},
+            "AnswerAfterTheLastPauseComesTooLate", {Code(0x40, 502)}, 0, UPDATE_SUCCEEDED, 2},
         // The timeout counted in that pause is the third: the late answer no longer helps.
         RecordCase{"ThirdTimeoutEvenWithAnAnswerInTheLastPause",
                    {kNone, kNone, Code(0x40, 501)},
                    -1,
-                   STATUS_TIMEOUT,
+                   UPDATE_TIMEOUT,
                    3},
         // The acceptance in the last pause clears the timeout counted with it.
         RecordCase{"LastPauseAcceptanceClearsItsTimeout",
                    {kNone, Code(0x40, 501)},
                    0,
-                   STATUS_SUCCEEDED,
+                   UPDATE_SUCCEEDED,
                    2},
         // A rejection in the last pause counts twice, as a timeout and as a rejection.
         RecordCase{"RejectedInTheLastPauseThreeTimes",
                    {Code(0x4E, 501), Code(0x4E, 501), Code(0x4E, 501)},
                    -1,
-                   STATUS_TIMEOUT,
+                   UPDATE_TIMEOUT,
                    3},
-        RecordCase{"OtherAnswerOnceIsSentAgain", {Code(0x21)}, 0, STATUS_SUCCEEDED, 2},
+        RecordCase{"OtherAnswerOnceIsSentAgain", {Code(0x21)}, 0, UPDATE_SUCCEEDED, 2},
         RecordCase{
-            "OtherAnswerTwiceThenAccepted", {Code(0x70), Code(0x62)}, 0, STATUS_SUCCEEDED, 3},
+            "OtherAnswerTwiceThenAccepted", {Code(0x70), Code(0x62)}, 0, UPDATE_SUCCEEDED, 3},
         // Nonsense forever must not hold the worker forever.
         RecordCase{"OtherAnswersThreeTimes",
                    {Code(0x70), Code(0x70), Code(0x70), Code(0x70)},
                    -1,
-                   STATUS_TIMEOUT,
+                   UPDATE_TIMEOUT,
                    3},
         // Nonsense and silence share one limit.
-        RecordCase{"SilentOtherSilent", {kNone, Code(0x22), kNone}, -1, STATUS_TIMEOUT, 3},
+        RecordCase{"SilentOtherSilent", {kNone, Code(0x22), kNone}, -1, UPDATE_TIMEOUT, 3},
         RecordCase{"OtherRejectedOtherAccepted",
                    {Code(0x60), kNak, Code(0x60), kNak},
                    0,
-                   STATUS_SUCCEEDED,
+                   UPDATE_SUCCEEDED,
                    5}),
     [](const ::testing::TestParamInfo<RecordCase>& param) { return param.param.name; });
 
@@ -277,7 +277,7 @@ TEST(RecordAnswers, ThreeTimeoutsTakeThreeTimes501Pauses) {
     s.unit.records[1] = {kNone, kNone, kNone};
     s.Go();
     const uint64_t first = s.FirstSendOf(kRecords[1]);
-    EXPECT_EQ(s.StatusTime(STATUS_TIMEOUT) - first, 3 * 501 * 1000u);
+    EXPECT_EQ(s.StatusTime(UPDATE_TIMEOUT) - first, 3 * 501 * 1000u);
 }
 
 TEST(RecordAnswers, ASlowAnswerIsTakenAsSoonAsItIsStored) {
@@ -323,7 +323,7 @@ TEST_P(ShortWaits, EndAsTheUnitAnswers) {
 
 const std::vector<std::string> kNoMessages;
 const std::vector<std::string> kFailed = {"Programming failed/Warning"};
-const std::vector<int> kHandshakeTimeout = {STATUS_PREPARING, STATUS_TIMEOUT};
+const std::vector<int> kHandshakeTimeout = {UPDATE_PREPARING, UPDATE_TIMEOUT};
 constexpr size_t kAllSends = 2 + 4 + 2;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -333,7 +333,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {Status(0x21, '2', '0')},
                   {},
                   -1,
-                  {STATUS_PREPARING},
+                  {UPDATE_PREPARING},
                   {"tavi not in update mode/Error", "Programming failed/Warning"},
                   1},
         PhaseCase{"HandshakeSilent", {kNone}, {}, -1, kHandshakeTimeout, kFailed, 1},
@@ -358,16 +358,16 @@ INSTANTIATE_TEST_SUITE_P(
                   {Code(0x20), Status(0x21, '2', '1')},
                   {},
                   -1,
-                  FailedWith(STATUS_TIMEOUT),
+                  FailedWith(UPDATE_TIMEOUT),
                   kFailed,
                   7},
         PhaseCase{
-            "CheckSilent", {Code(0x20), kNone}, {}, -1, FailedWith(STATUS_TIMEOUT), kFailed, 7},
+            "CheckSilent", {Code(0x20), kNone}, {}, -1, FailedWith(UPDATE_TIMEOUT), kFailed, 7},
         PhaseCase{"CheckInvalidVersion",
                   {Code(0x20), Status(0x20, 0x7F, 0x7F)},
                   {},
                   -1,
-                  FailedWith(STATUS_INVALID_FIRMWARE),
+                  FailedWith(UPDATE_INVALID_FIRMWARE),
                   kFailed,
                   7},
         PhaseCase{"CheckOneInvalidByteIsFine",
@@ -377,10 +377,10 @@ INSTANTIATE_TEST_SUITE_P(
                   kSucceeded,
                   kNoMessages,
                   kAllSends},
-        PhaseCase{"FinishSilent", {}, {kNone}, -1, FailedWith(STATUS_TIMEOUT), kFailed, 8},
+        PhaseCase{"FinishSilent", {}, {kNone}, -1, FailedWith(UPDATE_TIMEOUT), kFailed, 8},
         PhaseCase{"FinishLate", {}, {Code(0x60, 400)}, 0, kSucceeded, kNoMessages, kAllSends},
         PhaseCase{
-            "FinishTooLate", {}, {Code(0x60, 401)}, -1, FailedWith(STATUS_TIMEOUT), kFailed, 8}),
+            "FinishTooLate", {}, {Code(0x60, 401)}, -1, FailedWith(UPDATE_TIMEOUT), kFailed, 8}),
     [](const ::testing::TestParamInfo<PhaseCase>& param) { return param.param.name; });
 
 TEST(ShortWaits, HandshakeAnsweredAfterThreePausesGoesOnAtOnce) {
@@ -394,7 +394,7 @@ TEST(ShortWaits, HandshakeTimesOutAfterNinePauses) {
     Scripted s;
     s.unit.status = {kNone};
     s.Go();
-    EXPECT_EQ(s.StatusTime(STATUS_TIMEOUT), 9 * 50 * 1000u);
+    EXPECT_EQ(s.StatusTime(UPDATE_TIMEOUT), 9 * 50 * 1000u);
     EXPECT_EQ(s.run.pauses, 9u);
 }
 
@@ -403,7 +403,7 @@ TEST(Erase, WaitsForTheUnitAsLongAsItTakes) {
     s.unit.erase = {Code(0x22, 20000)};
     s.Go();
     EXPECT_EQ(s.result, 0);
-    EXPECT_EQ(s.StatusTime(STATUS_WRITING), 20000 * 1000u);
+    EXPECT_EQ(s.StatusTime(UPDATE_WRITING), 20000 * 1000u);
 }
 
 TEST(Erase, GivesUpAfterItsBound) {
@@ -412,8 +412,8 @@ TEST(Erase, GivesUpAfterItsBound) {
     s.Go();
     EXPECT_EQ(s.result, -1);
     EXPECT_EQ(Statuses(s.run),
-              (std::vector<int>{STATUS_PREPARING, STATUS_ERASING, STATUS_TIMEOUT}));
-    EXPECT_EQ(s.StatusTime(STATUS_TIMEOUT), uint64_t{ERASE_PAUSES} * ERASE_PAUSE_MS * 1000);
+              (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_TIMEOUT}));
+    EXPECT_EQ(s.StatusTime(UPDATE_TIMEOUT), uint64_t{ERASE_PAUSES} * ERASE_PAUSE_MS * 1000);
     EXPECT_GE(ERASE_PAUSES * ERASE_PAUSE_MS, 60000u); // ample for the unit to erase
     ExpectFailureTail(s.run);
 }
@@ -424,8 +424,8 @@ TEST(Erase, EndsAtOnceWhenTheLinkIsLost) {
     s.run.linkOpen = [](uint64_t nowUs) { return nowUs < 1000 * 1000; };
     s.Go();
     EXPECT_EQ(Statuses(s.run),
-              (std::vector<int>{STATUS_PREPARING, STATUS_ERASING, STATUS_TIMEOUT}));
-    EXPECT_EQ(s.StatusTime(STATUS_TIMEOUT), 1000 * 1000u);
+              (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_TIMEOUT}));
+    EXPECT_EQ(s.StatusTime(UPDATE_TIMEOUT), 1000 * 1000u);
     ExpectFailureTail(s.run);
 }
 
@@ -437,7 +437,7 @@ TEST(Erase, AnswerStoredBeforeTheLinkWentIsStillTaken) {
     s.unit.erase = {Code(0x22, 99)};
     s.run.linkOpen = [](uint64_t nowUs) { return nowUs < 100 * 1000; };
     s.Go();
-    EXPECT_EQ(Statuses(s.run), FailedWith(STATUS_TIMEOUT));
+    EXPECT_EQ(Statuses(s.run), FailedWith(UPDATE_TIMEOUT));
 }
 
 TEST(ImageCheck, HeaderMismatchIsReportedAsACorruptedFile) {
@@ -449,7 +449,7 @@ TEST(ImageCheck, HeaderMismatchIsReportedAsACorruptedFile) {
     EXPECT_TRUE(s.run.sends.empty());
     ASSERT_EQ(s.run.events.size(), 6u);
     EXPECT_EQ(s.run.events[0].kind, EventKind::Status);
-    EXPECT_EQ(s.run.events[0].value, STATUS_PREPARING);
+    EXPECT_EQ(s.run.events[0].value, UPDATE_PREPARING);
     EXPECT_EQ(s.run.events[1].text, "Data file corrupted");
     EXPECT_EQ(s.run.events[1].caption, "Error");
     EXPECT_EQ(s.run.events[2].kind, EventKind::Close);

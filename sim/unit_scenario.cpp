@@ -207,7 +207,7 @@ int ParseScenario(const std::string& text, UnitScenario& scenario, std::string& 
 }
 
 int ReadUnitState(const std::string& path, UnitSettings& settings) {
-    std::FILE* file = std::fopen(path.c_str(), "r");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
         return -1;
     unsigned long values[6];
@@ -244,8 +244,10 @@ int ReadUnitState(const std::string& path, UnitSettings& settings) {
     return 0;
 }
 
+// Binary mode: the same bytes whichever platform wrote the file, so a native test and the
+// stand-in under Wine read each other's files alike.
 int WriteUnitState(const std::string& path, const UnitSettings& settings) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return -1;
     const unsigned values[6] = {settings.options[0], settings.options[1], settings.options[2],

@@ -1,0 +1,73 @@
+// Choosing the unit's port: the drop-down of IDC_PORT_LIST lists the MIDI outputs; its
+// close-up opens the chosen output and the input that belongs to it.
+#include "ui/main_window.h"
+
+#include "midi/port_link.h"
+#include "protocol/device_state.h"
+#include "protocol/messages.h"
+#include "ui/ids.h"
+
+namespace {
+
+const char NO_OUTPUTS[] = "No MIDI outputs available";
+const char OUTPUT_BUSY[] =
+    "Selected MIDI output not available.\nPort is probably used by an other application.";
+const char INPUT_BUSY[] =
+    "Selected MIDI input not available.\nPort is probably used by an other application.";
+
+// Pause after every settings message, so the unit can answer before the next one arrives.
+constexpr DWORD SETTINGS_PAUSE_MS = 50;
+
+void SendOpeningQueries() {
+    for (MessageId id : OpeningQueries) {
+        SendSysEx(MessageTable[id].bytes, MessageTable[id].length);
+        Sleep(SETTINGS_PAUSE_MS);
+    }
+}
+
+} // namespace
+
+void OnPortListDropDown(HWND dialog) {
+    // While the list is open nothing may empty it under the user's eyes.
+    StopStatusTimer(dialog);
+    CloseInputPort();
+    CloseOutputPort();
+    HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
+    if (FillPortList(list) != 0) {
+        ShowBox(dialog, NO_OUTPUTS, "Warning");
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(NO_OUTPUTS));
+    }
+}
+
+void OnPortListCloseUp(HWND dialog) {
+    TheDevice.DeviceMode.store(Absent);
+    TheWindow.lastShownMode = NOTHING_SHOWN;
+
+    // The list was refilled when it opened, so only an entry picked in this drop-down counts.
+    const LRESULT selected = SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
+    if (selected == CB_ERR) {
+        StartStatusTimer(dialog);
+        return;
+    }
+    const unsigned output = static_cast<unsigned>(selected);
+    const int input = FindInputForOutput(output);
+    if (input < 0) {
+        // Not a unit we can talk to: the next tick says "tavi not found".
+        StartStatusTimer(dialog);
+        return;
+    }
+    if (OpenOutputPort(output) != 0) {
+        // Ticks go on behind the box, so the window shows the unit as absent meanwhile.
+        StartStatusTimer(dialog);
+        ShowBox(dialog, OUTPUT_BUSY, "Warning");
+        return;
+    }
+    if (OpenInputPort(static_cast<unsigned>(input)) != 0) {
+        CloseOutputPort();
+        StartStatusTimer(dialog);
+        ShowBox(dialog, INPUT_BUSY, "Warning");
+        return;
+    }
+    SendOpeningQueries();
+    StartStatusTimer(dialog);
+}

@@ -1,0 +1,104 @@
+// The run command's tour of the program: starts tavi-setup.exe against a simulated unit in
+// update mode and goes through what a user does — pick the unit, update its firmware, pick it
+// again — asking for a screenshot at each stage.
+//
+//   tavi-walkthrough.exe SCENARIO SHOT_FOLDER
+//
+// A screenshot is asked for by creating SHOT_FOLDER\NN-stage.wanted; whoever takes the
+// pictures (scripts/run, outside Wine) saves NN-stage.png and deletes the request. With
+// SHOT_FOLDER "-" no pictures are asked for. Exit code 0 when every stage was reached.
+#include <cstdio>
+#include <string>
+
+#include "tests/ui/ui_harness.h"
+#include "ui/ids.h"
+
+namespace {
+
+constexpr unsigned UPDATE_WAIT_MS = 180000;
+constexpr unsigned SHOT_WAIT_MS = 20000;
+
+std::string shotFolder;
+int shotNumber = 0;
+
+// Asks for a picture of the screen as it is now and waits until it was taken.
+bool Screenshot(const char* stage) {
+    char name[64];
+    std::snprintf(name, sizeof(name), "%02d-%s", ++shotNumber, stage);
+    std::printf("stage %s\n", name);
+    std::fflush(stdout);
+    if (shotFolder == "-") {
+        return true;
+    }
+    const std::string request = shotFolder + "\\" + name + ".wanted";
+    HANDLE file = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        std::fprintf(stderr, "cannot ask for a screenshot at %s\n", request.c_str());
+        return false;
+    }
+    CloseHandle(file);
+    if (!WaitUntil([&] { return GetFileAttributesA(request.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                   SHOT_WAIT_MS)) {
+        std::fprintf(stderr, "nobody took the screenshot %s\n", name);
+        return false;
+    }
+    return true;
+}
+
+int Fail(UiApp& app, const char* what) {
+    std::fprintf(stderr, "walk-through stopped: %s (status line \"%s\", update line \"%s\")\n",
+                 what, ControlText(app, IDC_DEVICE_TEXT).c_str(),
+                 ControlText(app, IDC_UPDATE_TEXT).c_str());
+    Screenshot("failed");
+    StopApp(app);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string scenario = argc > 1 ? argv[1] : "update";
+    shotFolder = argc > 2 ? argv[2] : "-";
+
+    UiApp app;
+    if (!StartApp(app, scenario)) {
+        std::fprintf(stderr, "tavi-setup.exe did not start\n");
+        return 1;
+    }
+    Screenshot("start");
+
+    if (!PickPort(app, "tavi")) {
+        return Fail(app, "no port named tavi in the list");
+    }
+    if (!WaitForControlText(app, IDC_DEVICE_TEXT, "tavi in update mode") ||
+        !WaitForEnabled(app, IDC_UPDATE, true)) {
+        return Fail(app, "the unit did not show up in update mode");
+    }
+    Screenshot("update-mode");
+
+    Click(app, IDC_UPDATE);
+    if (!WaitUntil([&] { return ProgressPosition(app) >= 40; }, UPDATE_WAIT_MS)) {
+        return Fail(app, "the update made no progress");
+    }
+    Screenshot("writing");
+
+    if (!WaitForControlText(app, IDC_UPDATE_TEXT, "Programming successful", UPDATE_WAIT_MS)) {
+        return Fail(app, "the update did not succeed");
+    }
+    if (!WaitForControlText(app, IDC_DEVICE_TEXT, "tavi not found")) {
+        return Fail(app, "the window did not let the unit go after the update");
+    }
+    Screenshot("programming-successful");
+
+    if (!PickPort(app, "tavi") || !WaitForControlText(app, IDC_DEVICE_TEXT, "Firmware 2.1")) {
+        return Fail(app, "the unit did not come back with firmware 2.1");
+    }
+    // The settings arrive with the unit's replies to the opening queries.
+    WaitForEnabled(app, IDC_BRIGHTNESS, true);
+    Screenshot("firmware-2.1");
+
+    StopApp(app);
+    std::printf("walk-through complete\n");
+    return 0;
+}

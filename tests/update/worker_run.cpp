@@ -1,0 +1,191 @@
+#include "worker_run.h"
+
+#include <mmsystem.h>
+
+#include <cstring>
+#include <set>
+
+#include "firmware/update_worker.h"
+#include "midi/port_link.h"
+#include "ui/ids.h"
+
+namespace {
+
+WorkerRun* current = nullptr;
+LARGE_INTEGER frequency;
+LARGE_INTEGER startCount;
+
+uint64_t MicrosecondsSinceStart() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>((now.QuadPart - startCount.QuadPart) * 1000000 /
+                                 frequency.QuadPart);
+}
+
+void Record(EventKind kind, int value, const std::string& text = "",
+            const std::string& caption = "") {
+    if (!current) {
+        return;
+    }
+    if (current->done) {
+        ++current->eventsAfterDone;
+    }
+    current->events.push_back({kind, value, text, caption, MicrosecondsSinceStart()});
+}
+
+LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && current) {
+        switch (LOWORD(wParam)) {
+        case CMD_UPDATE_STATUS:
+            Record(EventKind::Status, static_cast<int>(lParam));
+            return 0;
+        case CMD_UPDATE_PROGRESS:
+            Record(EventKind::Progress, static_cast<int>(lParam));
+            return 0;
+        case CMD_UPDATE_DONE:
+            Record(EventKind::Done, static_cast<int>(lParam));
+            current->done = true;
+            current->seconds = static_cast<double>(MicrosecondsSinceStart()) / 1e6;
+            return 0;
+        default:
+            break;
+        }
+    }
+    if (message == WM_CLOSE) {
+        Record(EventKind::Close, 0); // recorded, not obeyed: the test owns the window
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateTargetWindow() {
+    static bool registered = false;
+    if (!registered) {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = TargetProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "UpdateWorkerTestTarget";
+        RegisterClassA(&wc);
+        registered = true;
+    }
+    // A hidden top-level window: it can own the worker's message boxes.
+    return CreateWindowA("UpdateWorkerTestTarget", "target", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                         nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+struct BoxSearch {
+    std::set<HWND>* seen;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+    BoxSearch& search = *reinterpret_cast<BoxSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char className[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    if (process == GetCurrentProcessId() && strcmp(className, "#32770") == 0 &&
+        IsWindowVisible(window) && search.seen->count(window) == 0) {
+        search.found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindBoxText(HWND child, LPARAM param) {
+    std::string& text = *reinterpret_cast<std::string*>(param);
+    char className[16] = {};
+    GetClassNameA(child, className, sizeof className);
+    char buffer[256] = {};
+    if (_stricmp(className, "Static") == 0 && GetWindowTextA(child, buffer, sizeof buffer) > 0) {
+        text = buffer;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Reads and dismisses a message box the worker shows, if there is one now.
+void AnswerMessageBox(std::set<HWND>& seen) {
+    BoxSearch search{&seen, nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) {
+        return;
+    }
+    seen.insert(search.found);
+    char caption[64] = {};
+    GetWindowTextA(search.found, caption, sizeof caption);
+    std::string text;
+    EnumChildWindows(search.found, FindBoxText, reinterpret_cast<LPARAM>(&text));
+    Record(EventKind::Message, 0, text, caption);
+    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(search.found, IDOK)));
+}
+
+void PumpFor(DWORD ms, std::set<HWND>& seen, bool untilDone) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (GetTickCount64() < end && !(untilDone && current->done)) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        AnswerMessageBox(seen);
+    }
+}
+
+bool NameStartsWith(const char* name, const char* prefix) {
+    return strncmp(name, prefix, strlen(prefix)) == 0;
+}
+
+} // namespace
+
+int ConfigureUnit(SimApi& api, const char* scenario) {
+    if (SimLoadApi(&api) != 0) {
+        return -1;
+    }
+    return api.configure(scenario);
+}
+
+int OpenUnitPorts() {
+    const unsigned outputs = midiOutGetNumDevs();
+    for (unsigned output = 0; output < outputs; ++output) {
+        MIDIOUTCAPSA caps{};
+        if (midiOutGetDevCapsA(output, &caps, sizeof caps) != MMSYSERR_NOERROR ||
+            !NameStartsWith(caps.szPname, "tavi")) {
+            continue;
+        }
+        const int input = FindInputForOutput(output);
+        if (input < 0 || OpenOutputPort(output) != 0) {
+            return -1;
+        }
+        if (OpenInputPort(static_cast<unsigned>(input)) != 0) {
+            CloseOutputPort();
+            return -1;
+        }
+        return 0;
+    }
+    return -1;
+}
+
+void CloseUnitPorts() {
+    CloseInputPort();
+    CloseOutputPort();
+}
+
+void RunWorkerToEnd(const FirmwareImage* image, DWORD boundMs, WorkerRun& run) {
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&startCount);
+    current = &run;
+    HWND window = CreateTargetWindow();
+    std::set<HWND> seen;
+    SetUpdateTarget(window, image);
+    run.started = StartUpdateWorker();
+    if (run.started == 0) {
+        PumpFor(boundMs, seen, true);
+        // Whatever the worker might still post after done would arrive by now.
+        PumpFor(200, seen, false);
+    }
+    current = nullptr;
+    DestroyWindow(window);
+}

@@ -1,6 +1,8 @@
 // How the boot loader judges data records: layout, checksum, order, erase first.
 #include <gtest/gtest.h>
 
+#include "firmware/image.h"
+#include "tests/support/test_image.h"
 #include "unit_exchange.h"
 
 namespace {
@@ -118,6 +120,33 @@ TEST(UnitRecordChecks, TakesAWholeFirmwareOfTheShippedSize) {
     Play(unit, {
                    {2, "F0 2C 4D 10 F7", "F0 2C 4D 20 32 31 F7"},
                    {3, "F0 2C 4D 50 F7", "F0 2C 4D 60 F7"},
+               });
+}
+
+// The image the program embeds is generated in the layout the model checks: every record of
+// it, sent in order, is taken, and the unit then reports the version the image carries.
+TEST(UnitRecordChecks, TakesEveryRecordOfTheEmbeddedImage) {
+    const FirmwareImage image = MakeFirmwareImage(kTestImage, kTestImageSize);
+    ImageCursor cursor = image.start;
+    ASSERT_EQ(0, CheckImageHeader(image, cursor));
+    UnitModel unit = Erased();
+    SysExMessage record;
+    size_t count = 0;
+    std::vector<UnitOutput> out;
+    while (NextRecord(image, cursor, record) == 1) {
+        out.clear();
+        UnitReceive(unit, 1, record.bytes, record.length, out);
+        ASSERT_EQ(1u, out.size()) << "record " << count;
+        ASSERT_EQ(ACCEPTED, HexText(out[0].bytes)) << "record " << count;
+        cursor += record.length;
+        ++count;
+    }
+    EXPECT_EQ(count, unit.recordsAccepted);
+    EXPECT_LT(0u, count);
+    Play(unit, {
+                   {2, "F0 2C 4D 10 F7", "F0 2C 4D 20 32 31 F7"},
+                   {3, "F0 2C 4D 50 F7", "F0 2C 4D 60 F7"},
+                   {4, "F0 2C 4D 10 F7", "F0 2C 4D 21 32 31 F7"},
                });
 }
 

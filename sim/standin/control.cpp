@@ -1,0 +1,115 @@
+// The functions tests call to steer the simulated unit (declared in sim_control.h).
+#include "sim/standin/sim_control.h"
+#include "sim/standin/standin.h"
+
+#include <cstring>
+
+namespace {
+
+void CopyOut(const std::string& text, char* buffer, int size) {
+    if (!buffer || size <= 0)
+        return;
+    size_t n = text.size() < static_cast<size_t>(size - 1) ? text.size() : size - 1;
+    memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+int SimConfigure(const char* scenarioText) {
+    EnsureStandIn();
+    Locked hold;
+    return ApplyScenario(scenarioText ? scenarioText : "");
+}
+
+void SimConfigureError(char* buffer, int size) {
+    EnsureStandIn();
+    Locked hold;
+    CopyOut(g.configureError, buffer, size);
+}
+
+void SimUnplug(void) {
+    EnsureStandIn();
+    Locked hold;
+    UnplugUnit();
+}
+
+void SimPlugIn(void) {
+    EnsureStandIn();
+    Locked hold;
+    UnplugUnit();
+    PlugInUnit();
+}
+
+int SimReplugWithScenario(const char* scenarioText) {
+    EnsureStandIn();
+    Locked hold;
+    UnplugUnit();
+    return ApplyScenario(scenarioText ? scenarioText : "");
+}
+
+int SimSetTranscriptPath(const char* path) {
+    EnsureStandIn();
+    Locked hold;
+    return SetTranscriptPath(path);
+}
+
+const char* SimTranscriptPath(void) {
+    EnsureStandIn();
+    Locked hold;
+    return g.transcriptPath.c_str();
+}
+
+int SimReadTranscript(char* buffer, int size) {
+    EnsureStandIn();
+    Locked hold;
+    CopyOut(g.transcript, buffer, size);
+    return static_cast<int>(g.transcript.size());
+}
+
+void SimClearTranscript(void) {
+    EnsureStandIn();
+    Locked hold;
+    g.transcript.clear();
+}
+
+int SimUnitSnapshot(SimUnitView* view) {
+    EnsureStandIn();
+    if (!view)
+        return -1;
+    Locked hold;
+    *view = SimUnitView{};
+    view->present = g.unitGone ? 0 : 1;
+    view->updateMode = g.unit.updateMode ? 1 : 0;
+    view->version[0] = g.unit.version[0];
+    view->version[1] = g.unit.version[1];
+    view->erased = g.unit.erased ? 1 : 0;
+    view->recordsAccepted = g.unit.recordsAccepted;
+    view->flashBytes = static_cast<unsigned>(g.unit.flash.size());
+    memcpy(view->settings, g.unit.settings.options, 4);
+    view->settings[4] = g.unit.settings.mmcId;
+    view->settings[5] = g.unit.settings.brightness;
+    view->messagesReceived = g.messagesReceived;
+    return 0;
+}
+
+int SimInject(const unsigned char* bytes, int length, int isShort) {
+    EnsureStandIn();
+    if (!bytes || length <= 0 || (isShort && length > 3))
+        return -1;
+    Locked hold;
+    if (g.unitGone)
+        return -1;
+    UnitOutput output{NowMs(), isShort != 0, std::vector<uint8_t>(bytes, bytes + length)};
+    // Due now: after everything already due, before anything due later.
+    auto at = g.replies.begin();
+    while (at != g.replies.end() && at->dueMs <= output.dueMs)
+        ++at;
+    g.replies.insert(at, std::move(output));
+    SetEvent(g.wake);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,178 @@
+// The stand-in's own driver thread: it delivers the unit's replies at their due time, finishes
+// asynchronous sends, notices a timed unplug, and calls the client's notification function,
+// always with the lock released (a lock held across a callback that calls back in deadlocks).
+#include "sim/standin/standin.h"
+
+namespace {
+
+// Upper bound on how late a timed unplug is noticed while nothing else is due.
+const uint64_t kIdlePollMs = 5;
+const DWORD kCallbackWaitMs = 2000;
+
+// Delivers queued notifications up to a serial, in order. Re-entered on the driver thread when
+// a client calls a function that delivers in place (midiInReset from inside its callback).
+void DeliverQueuedCallbacks(uint64_t upTo) {
+    for (;;) {
+        QueuedCallback item;
+        ClientCallback callback{};
+        bool live = false;
+        {
+            Locked hold;
+            if (g.callbacks.empty() || g.callbacks.front().serial > upTo)
+                return;
+            item = g.callbacks.front();
+            g.callbacks.pop_front();
+            // A handle closed meanwhile gets nothing more.
+            if (SimHandle* h = FindHandleById(item.handle)) {
+                callback = h->callback;
+                live = true;
+            }
+        }
+        if (live)
+            NotifyNow(callback, item.handle, item.message, item.param1, item.param2);
+        Locked hold;
+        if (item.serial > g.deliveredSerial)
+            g.deliveredSerial = item.serial;
+        WakeAllConditionVariable(&g.delivered);
+    }
+}
+
+void CompleteDueSends(uint64_t now) {
+    for (size_t i = 0; i < g.completions.size();) {
+        DueCompletion c = g.completions[i];
+        if (c.dueMs > now) {
+            ++i;
+            continue;
+        }
+        g.completions.erase(g.completions.begin() + static_cast<std::ptrdiff_t>(i));
+        SimHandle* h = FindHandleById(c.handle);
+        if (!h)
+            continue;
+        auto& pending = h->pending;
+        for (auto it = pending.begin(); it != pending.end(); ++it)
+            if (*it == c.header) {
+                pending.erase(it);
+                c.header->dwFlags = (c.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+                Log("done out");
+                QueueCallback(*h, MOM_DONE, reinterpret_cast<DWORD_PTR>(c.header), 0);
+                break;
+            }
+    }
+}
+
+SimHandle* ListeningInput() {
+    for (auto& h : g.handles)
+        if (h->input && IsUnitPort(*h) && !UnitGoneFor(*h) && h->started)
+            return h.get();
+    return nullptr;
+}
+
+void SendDueReplies(uint64_t now) {
+    while (!g.replies.empty() && g.replies.front().dueMs <= now && !g.unitGone) {
+        UnitOutput reply = std::move(g.replies.front());
+        g.replies.erase(g.replies.begin());
+        Log("tx %s", HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
+        if (SimHandle* h = ListeningInput())
+            DeliverToInput(*h, reply);
+        else
+            Log("dropped %u no-input", static_cast<unsigned>(reply.bytes.size()));
+    }
+}
+
+// Milliseconds until something is due, at most kIdlePollMs.
+DWORD NextWait(uint64_t now) {
+    uint64_t next = now + kIdlePollMs;
+    if (!g.replies.empty() && g.replies.front().dueMs < next)
+        next = g.replies.front().dueMs;
+    for (const auto& c : g.completions)
+        if (c.dueMs < next)
+            next = c.dueMs;
+    return next > now ? static_cast<DWORD>(next - now) : 0;
+}
+
+DWORD WINAPI DriverThread(LPVOID) {
+    for (;;) {
+        DWORD wait = 0;
+        uint64_t upTo = 0;
+        {
+            Locked hold;
+            uint64_t now = NowMs();
+            if (!g.unitGone && UnitUnplugged(g.unit, now))
+                UnplugUnit();
+            CompleteDueSends(now);
+            SendDueReplies(now);
+            upTo = g.nextCallbackSerial - 1;
+            wait = NextWait(NowMs());
+        }
+        DeliverQueuedCallbacks(upTo);
+        WaitForSingleObject(g.wake, wait);
+    }
+}
+
+} // namespace
+
+void StartDriverThread() {
+    if (g.driverThreadId)
+        return;
+    // The thread runs our code for the life of the process, so the DLL must never unload
+    // under it: pin it.
+    HMODULE self = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCSTR>(&StartDriverThread), &self);
+    HANDLE thread = CreateThread(nullptr, 0, DriverThread, nullptr, 0, &g.driverThreadId);
+    if (thread)
+        CloseHandle(thread);
+}
+
+uint64_t QueueCallback(const SimHandle& h, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    uint64_t serial = g.nextCallbackSerial++;
+    g.callbacks.push_back(QueuedCallback{serial, h.id, message, param1, param2});
+    SetEvent(g.wake);
+    return serial;
+}
+
+void AwaitCallbacks(uint64_t serial, const char* function) {
+    if (GetCurrentThreadId() == g.driverThreadId) {
+        DeliverQueuedCallbacks(serial);
+        return;
+    }
+    SetEvent(g.wake);
+    Locked hold;
+    DWORD started = GetTickCount();
+    while (g.deliveredSerial < serial) {
+        DWORD spent = GetTickCount() - started;
+        if (spent >= kCallbackWaitMs) {
+            Log("late %s", function);
+            return;
+        }
+        SleepConditionVariableCS(&g.delivered, &g.lock, kCallbackWaitMs - spent);
+    }
+}
+
+void NotifyNow(const ClientCallback& callback, uint32_t handle, UINT message, DWORD_PTR param1,
+               DWORD_PTR param2) {
+    HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
+    switch (callback.kind) {
+    case CALLBACK_FUNCTION:
+        if (callback.target)
+            reinterpret_cast<LPMIDICALLBACK>(callback.target)(reinterpret_cast<HDRVR>(h), message,
+                                                              callback.instance, param1, param2);
+        break;
+    case CALLBACK_WINDOW:
+        if (callback.target)
+            PostMessageA(reinterpret_cast<HWND>(callback.target), message,
+                         reinterpret_cast<WPARAM>(h), static_cast<LPARAM>(param1));
+        break;
+    case CALLBACK_THREAD:
+        if (callback.target)
+            PostThreadMessageA(static_cast<DWORD>(callback.target), message,
+                               reinterpret_cast<WPARAM>(h), static_cast<LPARAM>(param1));
+        break;
+    case CALLBACK_EVENT:
+        if (callback.target)
+            SetEvent(reinterpret_cast<HANDLE>(callback.target));
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,163 @@
+// Inside the stand-in winmm.dll: the one process-wide record behind every exported call, and
+// the helpers the exported functions share. Everything here runs under g.lock unless a
+// comment says otherwise; client callbacks are never called with the lock held.
+#pragma once
+#define _WINMM_ // we define the WinMM functions, so mmsystem.h must not declare them imported
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/unit_model.h"
+
+// The port side of a scenario (the keys sim_control.h lists).
+struct PortSetup {
+    std::vector<std::string> outputs{"Other", "tavi"};
+    std::vector<std::string> inputs{"Other", "tavi MIDI In"};
+    int unitOut = 1;
+    int unitIn = 1;
+    int busyOut = -1;
+    int busyIn = -1;
+    int capsFailOut = -1;
+    int capsFailIn = -1;
+    unsigned asyncDoneMs = 0;
+    unsigned refuseRelease = 0;
+    unsigned refuseReleaseAt = 0;
+    MMRESULT goneCode = MMSYSERR_NODRIVER;
+    bool keepPorts = false;
+};
+
+// Splits scenario text into the port keys and the unit model's text. 0, or -1 with error set.
+int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& modelText,
+                   std::string& error);
+
+// Where the client wants its notifications (the callback arguments of midiIn/OutOpen).
+struct ClientCallback {
+    DWORD kind;
+    DWORD_PTR target;
+    DWORD_PTR instance;
+};
+
+struct SimHandle {
+    uint32_t id; // the handle value the client holds
+    bool input;
+    int port;            // index in PortSetup's list
+    unsigned plugSerial; // the unit instance it was opened against
+    ClientCallback callback;
+    // input side
+    std::deque<MIDIHDR*> queue; // buffers added, in order; the front one is being filled
+    bool started = false;
+    uint64_t startMs = 0;
+    bool inSysEx = false;
+    // output side: long messages whose completion is still due (asynchronous mode)
+    std::vector<MIDIHDR*> pending;
+};
+
+struct DueCompletion {
+    uint32_t handle;
+    MIDIHDR* header;
+    uint64_t dueMs;
+};
+
+struct QueuedCallback {
+    uint64_t serial;
+    uint32_t handle;
+    UINT message;
+    DWORD_PTR param1;
+    DWORD_PTR param2;
+};
+
+struct StandIn {
+    CRITICAL_SECTION lock;
+    CONDITION_VARIABLE delivered; // signalled whenever a queued callback has been delivered
+    HANDLE wake = nullptr;        // auto-reset: the driver thread has new work
+    DWORD driverThreadId = 0;
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER origin{};
+
+    PortSetup ports;
+    std::string scenarioText;
+    std::string configureError;
+    UnitScenario unitScenario;
+    UnitModel unit{};
+    unsigned plugSerial = 0;
+    bool unitGone = true;
+    unsigned messagesReceived = 0;
+    unsigned longMessagesSent = 0; // to the unit since plug-in, for refuse_release_at
+    MIDIHDR* refusedHeader = nullptr;
+    unsigned refusalsLeft = 0;
+
+    std::vector<std::unique_ptr<SimHandle>> handles;
+    uint32_t nextHandleId = 0x8001;
+    std::vector<UnitOutput> replies; // unit output waiting for its due time, in order
+    std::vector<DueCompletion> completions;
+    std::deque<QueuedCallback> callbacks;
+    uint64_t nextCallbackSerial = 1;
+    uint64_t deliveredSerial = 0;
+
+    HANDLE transcriptFile = INVALID_HANDLE_VALUE;
+    std::string transcriptPath;
+    std::string transcript;
+};
+
+extern StandIn g;
+
+// Makes sure the record is initialised (environment read, unit plugged). Safe from any
+// thread and any exported function; takes no lock.
+void EnsureStandIn();
+
+struct Locked {
+    Locked() { EnterCriticalSection(&g.lock); }
+    ~Locked() { LeaveCriticalSection(&g.lock); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+};
+
+uint64_t NowMs();
+double NowMsExact();
+
+// Transcript: appends "<ms> <text>\n" to the memory copy and the file.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string HexBytes(const uint8_t* bytes, size_t length);
+int SetTranscriptPath(const char* path);
+
+// 0, or -1 with g.configureError set. Replaces the ports and plugs a fresh unit in.
+int ApplyScenario(const std::string& text);
+void PlugInUnit();
+void UnplugUnit();
+
+SimHandle* FindHandle(HANDLE handle, bool input);
+SimHandle* FindHandleById(uint32_t id);
+// True when the unit behind this handle is gone (unplugged, or a later unit was plugged in).
+bool UnitGoneFor(const SimHandle& h);
+bool IsUnitPort(const SimHandle& h);
+
+// Device ids: the positions among the ports that are currently listed.
+std::vector<int> ListedOutputs();
+std::vector<int> ListedInputs();
+
+// The unit takes in one message from the host: logs it, runs the model, schedules replies.
+void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage);
+
+// Queues a notification for the driver thread; returns its serial.
+uint64_t QueueCallback(const SimHandle& h, UINT message, DWORD_PTR param1, DWORD_PTR param2);
+// Without the lock: waits until every callback up to serial has been delivered (at most 2 s,
+// then logs "late <function>"). On the driver thread itself it delivers them in place.
+void AwaitCallbacks(uint64_t serial, const char* function);
+// Without the lock: calls the client's notification on this thread.
+void NotifyNow(const ClientCallback& callback, uint32_t handle, UINT message, DWORD_PTR param1,
+               DWORD_PTR param2);
+void StartDriverThread();
+
+// Input delivery (driver thread, under the lock).
+void DeliverToInput(SimHandle& h, const UnitOutput& output);
+void ReturnFrontBuffer(SimHandle& h, UINT message);
+
+// Checks of a caller's header shared by the in and out sides: INVALPARAM or 0.
+MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
+MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra);

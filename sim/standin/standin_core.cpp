@@ -1,0 +1,251 @@
+// The stand-in's process-wide record: start-up, clock, transcript, handles and the unit.
+#include "sim/standin/standin.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+StandIn g;
+
+namespace {
+
+INIT_ONCE initOnce = INIT_ONCE_STATIC_INIT;
+
+// A transcript grows by about 60 bytes a message; a full update is far below this. Past it
+// only the file keeps growing, so a runaway client cannot eat the test's memory.
+const size_t kTranscriptMemoryLimit = 16u << 20;
+
+BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
+    InitializeCriticalSection(&g.lock);
+    InitializeConditionVariable(&g.delivered);
+    g.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    QueryPerformanceFrequency(&g.frequency);
+    QueryPerformanceCounter(&g.origin);
+    char buffer[4096];
+    DWORD length = GetEnvironmentVariableA("TAVI_SIM_LOG", buffer, sizeof buffer);
+    Locked hold;
+    if (length > 0 && length < sizeof buffer)
+        SetTranscriptPath(buffer);
+    Log("begin %lu", GetCurrentProcessId());
+    length = GetEnvironmentVariableA("TAVI_SIM", buffer, sizeof buffer);
+    std::string text = (length > 0 && length < sizeof buffer) ? buffer : "normal";
+    if (ApplyScenario(text) != 0) {
+        // A scenario the test did not mean must not look like a working unit: no ports.
+        g.ports.outputs.clear();
+        g.ports.inputs.clear();
+        g.ports.unitOut = g.ports.unitIn = -1;
+        OutputDebugStringA(("stand-in winmm: " + g.configureError + "\n").c_str());
+    }
+    StartDriverThread();
+    return TRUE;
+}
+
+void WriteTranscriptLine(const std::string& line) {
+    if (g.transcript.size() + line.size() <= kTranscriptMemoryLimit)
+        g.transcript += line;
+    if (g.transcriptFile != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(g.transcriptFile, line.data(), static_cast<DWORD>(line.size()), &written,
+                  nullptr);
+    }
+}
+
+} // namespace
+
+void EnsureStandIn() {
+    InitOnceExecuteOnce(&initOnce, Initialise, nullptr, nullptr);
+}
+
+uint64_t NowMs() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<uint64_t>(now.QuadPart - g.origin.QuadPart) * 1000u /
+           static_cast<uint64_t>(g.frequency.QuadPart);
+}
+
+double NowMsExact() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart - g.origin.QuadPart) * 1000.0 /
+           static_cast<double>(g.frequency.QuadPart);
+}
+
+void Log(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    char stamp[32];
+    snprintf(stamp, sizeof stamp, "%.3f ", NowMsExact());
+    WriteTranscriptLine(std::string(stamp) + text + "\n");
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t length) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(length * 3);
+    for (size_t i = 0; i < length; ++i) {
+        if (i > 0)
+            text += ' ';
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+int SetTranscriptPath(const char* path) {
+    if (g.transcriptFile != INVALID_HANDLE_VALUE)
+        CloseHandle(g.transcriptFile);
+    g.transcriptFile = INVALID_HANDLE_VALUE;
+    g.transcriptPath.clear();
+    if (!path || !*path)
+        return 0;
+    // Appending, and shared, so a test can read the file while the program still writes it.
+    HANDLE file =
+        CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    g.transcriptFile = file;
+    g.transcriptPath = path;
+    return 0;
+}
+
+int ApplyScenario(const std::string& text) {
+    PortSetup ports;
+    std::string modelText;
+    std::string error;
+    UnitScenario scenario;
+    if (ParsePortSetup(text, ports, modelText, error) != 0 ||
+        ParseScenario(modelText, scenario, error) != 0) {
+        g.configureError = error.empty() ? "scenario not understood" : error;
+        Log("configure-error %s", g.configureError.c_str());
+        return -1;
+    }
+    g.configureError.clear();
+    g.ports = ports;
+    g.unitScenario = scenario;
+    g.scenarioText = text;
+    Log("configure %s", text.c_str());
+    if (!g.unitGone)
+        UnplugUnit();
+    PlugInUnit();
+    return 0;
+}
+
+void PlugInUnit() {
+    g.unit = UnitModel{};
+    UnitPlugIn(g.unit, g.unitScenario, NowMs());
+    ++g.plugSerial;
+    g.unitGone = false;
+    g.messagesReceived = 0;
+    g.longMessagesSent = 0;
+    g.refusedHeader = nullptr;
+    g.refusalsLeft = 0;
+    g.replies.clear();
+    Log("plug");
+    if (g.wake)
+        SetEvent(g.wake); // a timed unplug may now be due
+}
+
+void UnplugUnit() {
+    if (g.unitGone)
+        return;
+    g.unitGone = true;
+    g.unit.unplugged = true;
+    g.replies.clear();
+    Log("unplug");
+}
+
+SimHandle* FindHandleById(uint32_t id) {
+    for (auto& h : g.handles)
+        if (h->id == id)
+            return h.get();
+    return nullptr;
+}
+
+SimHandle* FindHandle(HANDLE handle, bool input) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (value == 0 || value > 0xFFFFFFFFu)
+        return nullptr;
+    SimHandle* h = FindHandleById(static_cast<uint32_t>(value));
+    return (h && h->input == input) ? h : nullptr;
+}
+
+bool IsUnitPort(const SimHandle& h) {
+    return h.port == (h.input ? g.ports.unitIn : g.ports.unitOut);
+}
+
+bool UnitGoneFor(const SimHandle& h) {
+    return IsUnitPort(h) && (g.unitGone || h.plugSerial != g.plugSerial);
+}
+
+namespace {
+
+std::vector<int> Listed(const std::vector<std::string>& names, int unitPort) {
+    std::vector<int> listed;
+    for (int i = 0; i < static_cast<int>(names.size()); ++i)
+        if (i != unitPort || !g.unitGone || g.ports.keepPorts)
+            listed.push_back(i);
+    return listed;
+}
+
+} // namespace
+
+std::vector<int> ListedOutputs() {
+    return Listed(g.ports.outputs, g.ports.unitOut);
+}
+std::vector<int> ListedInputs() {
+    return Listed(g.ports.inputs, g.ports.unitIn);
+}
+
+void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
+    Log("rx %s", HexBytes(bytes, length).c_str());
+    ++g.messagesReceived;
+    uint64_t now = NowMs();
+    std::vector<UnitOutput> out;
+    if (shortMessage)
+        UnitReceiveShort(g.unit, now, bytes, length);
+    else
+        UnitReceive(g.unit, now, bytes, length, out);
+    if (UnitUnplugged(g.unit, now)) {
+        UnplugUnit();
+        return;
+    }
+    for (auto& reply : out) {
+        // Keep the list in due order; replies due at the same time keep their order.
+        auto at = g.replies.end();
+        while (at != g.replies.begin() && (at - 1)->dueMs > reply.dueMs)
+            --at;
+        g.replies.insert(at, std::move(reply));
+    }
+    if (!out.empty())
+        SetEvent(g.wake);
+}
+
+MMRESULT CheckHeader(const MIDIHDR* header, UINT size) {
+    // Older callers pass the shorter header that ends before dwOffset; anything smaller is
+    // refused, as WinMM does.
+    if (!header || size < offsetof(MIDIHDR, dwOffset))
+        return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra) {
+    if (flags & ~(CALLBACK_TYPEMASK | allowedExtra))
+        return MMSYSERR_INVALFLAG;
+    switch (flags & CALLBACK_TYPEMASK) {
+    case CALLBACK_NULL:
+    case CALLBACK_FUNCTION:
+    case CALLBACK_THREAD:
+    case CALLBACK_EVENT:
+        return MMSYSERR_NOERROR;
+    case CALLBACK_WINDOW:
+        if (target && !IsWindow(reinterpret_cast<HWND>(target)))
+            return MMSYSERR_INVALPARAM;
+        return MMSYSERR_NOERROR;
+    default:
+        return MMSYSERR_INVALFLAG;
+    }
+}

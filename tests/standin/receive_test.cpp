@@ -1,0 +1,175 @@
+// The receive path: replies into queued buffers in order, split, dropped, cut short, handed
+// back by stop and reset, all on the stand-in's own thread.
+#include "tests/standin/standin_fixture.h"
+
+namespace {
+
+std::vector<Notification> Long(const std::vector<Notification>& seen) {
+    std::vector<Notification> result;
+    for (const auto& n : seen)
+        if (n.message == MIM_LONGDATA || n.message == MIM_LONGERROR)
+            result.push_back(n);
+    return result;
+}
+
+} // namespace
+
+TEST_F(StandIn, ReplyArrivesInTheFirstQueuedBufferOnTheDriverThread) {
+    OpenUnitPair();
+    SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == 1; }));
+    auto seen = Long(recorder.Snapshot());
+    EXPECT_EQ(seen[0].header, &headerA);
+    EXPECT_EQ(seen[0].data, kRunningReply);
+    EXPECT_EQ(seen[0].flags & (MHDR_DONE | MHDR_INQUEUE | MHDR_PREPARED),
+              static_cast<DWORD>(MHDR_DONE | MHDR_PREPARED));
+    EXPECT_NE(seen[0].thread, GetCurrentThreadId());
+    EXPECT_TRUE(HasEvent("rx F0 2C 4D 10 F7"));
+    EXPECT_TRUE(HasEvent("tx F0 2C 4D 21 32 31 F7"));
+}
+
+TEST_F(StandIn, BuffersHandedBackFromTheCallbackKeepTheReplyFlowing) {
+    OpenUnitPair();
+    recorder.rearm = true;
+    for (int i = 0; i < 5; ++i) {
+        SendLong(kStatusRequest);
+        ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == size_t(i) + 1; }))
+            << "reply " << i;
+        ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
+    auto seen = Long(recorder.Snapshot());
+    // A, B, A, B, A: the queue order, with each buffer re-added at the back.
+    MIDIHDR* expected[] = {&headerA, &headerB, &headerA, &headerB, &headerA};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(seen[size_t(i)].header, expected[i]) << i;
+    std::lock_guard<std::mutex> hold(recorder.mutex);
+    EXPECT_EQ(recorder.rearmResults, std::vector<MMRESULT>(5, MMSYSERR_NOERROR));
+}
+
+TEST_F(StandIn, SysExLongerThanABufferIsSplitAcrossBuffers) {
+    OpenUnitPair(4);
+    SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == 2; }));
+    auto seen = Long(recorder.Snapshot());
+    EXPECT_EQ(seen[0].header, &headerA);
+    EXPECT_EQ(seen[0].data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
+    EXPECT_EQ(seen[1].header, &headerB);
+    EXPECT_EQ(seen[1].data, (std::vector<uint8_t>{0x32, 0x31, 0xF7}));
+}
+
+TEST_F(StandIn, WhatFindsNoBufferIsDropped) {
+    OpenUnitPair(4);
+    ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR); // both buffers back, none queued
+    ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
+    size_t before = recorder.Snapshot().size();
+    SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitForEvent("dropped 7 no-buffer"));
+    EXPECT_EQ(recorder.Snapshot().size(), before);
+    // Input carries on: the next reply fills a buffer queued now, the rest of it is lost.
+    ASSERT_EQ(midiInAddBuffer(in, &headerA, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    api.clearTranscript();
+    SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitForEvent("dropped 3 no-buffer"));
+    auto seen = Long(recorder.Snapshot());
+    EXPECT_EQ(seen.back().data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
+}
+
+TEST_F(StandIn, ANewStartBeforeTheEndIsALongError) {
+    OpenUnitPair();
+    const unsigned char cut[] = {0xF0, 0x2C, 0x4D, 0x62, 0x01};
+    ASSERT_EQ(api.inject(cut, sizeof cut, 0), 0);
+    ASSERT_EQ(api.inject(kRunningReply.data(), int(kRunningReply.size()), 0), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Long(recorder.Snapshot()).size() == 2; }));
+    auto seen = Long(recorder.Snapshot());
+    EXPECT_EQ(seen[0].message, static_cast<UINT>(MIM_LONGERROR));
+    EXPECT_EQ(seen[0].data, std::vector<uint8_t>(cut, cut + sizeof cut));
+    EXPECT_EQ(seen[1].message, static_cast<UINT>(MIM_LONGDATA));
+    EXPECT_EQ(seen[1].data, kRunningReply);
+}
+
+TEST_F(StandIn, ShortMessagesFromTheUnitArriveAsData) {
+    OpenUnitPair();
+    const unsigned char note[] = {0x90, 0x3C, 0x40};
+    const unsigned char sensing[] = {0xFE};
+    ASSERT_EQ(api.inject(note, 3, 1), 0);
+    ASSERT_EQ(api.inject(sensing, 1, 1), 0);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_DATA) == 2; }));
+    std::vector<DWORD_PTR> packed;
+    for (const auto& n : recorder.Snapshot())
+        if (n.message == MIM_DATA)
+            packed.push_back(n.param1);
+    EXPECT_EQ(packed, (std::vector<DWORD_PTR>{0x403C90, 0xFE}));
+}
+
+TEST_F(StandIn, StopReturnsOnlyThePartlyFilledBuffer) {
+    OpenUnitPair();
+    const unsigned char start[] = {0xF0, 0x2C, 0x4D};
+    ASSERT_EQ(api.inject(start, 3, 0), 0);
+    ASSERT_TRUE(WaitForEvent("tx F0 2C 4D"));
+    ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+    // Delivered before midiInStop returned.
+    auto seen = Long(recorder.Snapshot());
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].header, &headerA);
+    EXPECT_EQ(seen[0].message, static_cast<UINT>(MIM_LONGDATA));
+    EXPECT_EQ(seen[0].bytesRecorded, 3u);
+    EXPECT_EQ(headerB.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING); // B is still queued
+}
+
+TEST_F(StandIn, ResetReturnsEveryQueuedBufferEmptyOnTheDriverThread) {
+    OpenUnitPair();
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    auto seen = Long(recorder.Snapshot());
+    ASSERT_EQ(seen.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(seen[i].message, static_cast<UINT>(MIM_LONGDATA));
+        EXPECT_EQ(seen[i].bytesRecorded, 0u);
+        EXPECT_EQ(seen[i].flags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
+        EXPECT_NE(seen[i].thread, GetCurrentThreadId());
+    }
+    EXPECT_EQ(seen[0].header, &headerA);
+    EXPECT_EQ(seen[1].header, &headerB);
+}
+
+TEST_F(StandIn, CloseIsRefusedWhileBuffersAreOut) {
+    OpenUnitPair();
+    EXPECT_EQ(midiInClose(in), MIDIERR_STILLPLAYING);
+    EXPECT_TRUE(HasEvent("refused midiInClose 65"));
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    in = nullptr;
+    EXPECT_TRUE(HasEvent("close in"));
+}
+
+TEST_F(StandIn, ClearedFlagsMakeTheHandBackFailAsTheClosingPathExpects) {
+    // The closing order of the program: clear both headers' flags, stop, release, reset,
+    // close. A hand-back from the callback meanwhile must be refused, close must succeed.
+    OpenUnitPair();
+    recorder.rearm = true;
+    const unsigned char start[] = {0xF0, 0x2C, 0x4D};
+    ASSERT_EQ(api.inject(start, 3, 0), 0);
+    ASSERT_TRUE(WaitForEvent("tx F0 2C 4D"));
+    headerA.dwFlags = 0;
+    headerB.dwFlags = 0;
+    ASSERT_EQ(midiInStop(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInUnprepareHeader(in, &headerA, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInUnprepareHeader(in, &headerB, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInReset(in), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInClose(in), MMSYSERR_NOERROR);
+    in = nullptr;
+    std::lock_guard<std::mutex> hold(recorder.mutex);
+    EXPECT_EQ(recorder.rearmResults, std::vector<MMRESULT>{MIDIERR_UNPREPARED});
+}
+
+TEST_F(StandIn, RepliesWaitForTheirDueTime) {
+    Configure("normal;delay=150");
+    OpenUnitPair();
+    DWORD sent = GetTickCount();
+    SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == 1; }));
+    DWORD took = GetTickCount() - sent;
+    EXPECT_GE(took, 140u);
+}

@@ -175,4 +175,58 @@ TEST(UnitShortMessages, APortResetIsTakenSilently) {
     Play(unit, {{2, "F0 2C 4D 10 F7", "F0 2C 4D 21 32 31 F7"}});
 }
 
+// Whatever arrives, the unit answers at most once, and only with a whole reply of its own:
+// head F0 2C 4D, a code from its table, the length that code has, and F7.
+TEST(UnitAnyInput, AnswersOnlyWithWellFormedRepliesOfItsTable) {
+    struct Shape {
+        uint8_t code;
+        size_t length;
+    };
+    const Shape shapes[] = {{0x20, 7}, {0x21, 7}, {0x22, 5}, {0x40, 5}, {0x4E, 5}, {0x60, 5},
+                            {0x62, 6}, {0x63, 6}, {0x65, 6}, {0x66, 6}, {0x68, 6}, {0x69, 6}};
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (const char* scenario : {"normal", "update", "old"}) {
+        UnitModel unit;
+        UnitPlugIn(unit, Scenario(scenario), 0);
+        std::vector<UnitOutput> out;
+        for (int i = 0; i < 20000; ++i) {
+            // Mostly messages with the unit's head and a plausible command, some pure noise.
+            std::vector<uint8_t> bytes(4 + next() % 26);
+            for (uint8_t& b : bytes)
+                b = next() & 0x7F;
+            if (next() % 8 != 0) {
+                const uint8_t commands[] = {0x10, 0x12, 0x30, 0x50, 0x52, 0x53,
+                                            0x55, 0x56, 0x58, 0x59, 0x7F};
+                bytes[0] = 0xF0;
+                bytes[1] = 0x2C;
+                bytes[2] = 0x4D;
+                bytes[3] = commands[next() % sizeof commands];
+                bytes.back() = 0xF7;
+            }
+            out.clear();
+            UnitReceive(unit, static_cast<uint64_t>(i), bytes.data(), bytes.size(), out);
+            ASSERT_LE(out.size(), 1u) << HexText(bytes);
+            if (out.empty())
+                continue;
+            const std::vector<uint8_t>& reply = out[0].bytes;
+            bool known = false;
+            for (const Shape& shape : shapes)
+                known = known || (reply.size() == shape.length && reply[3] == shape.code);
+            ASSERT_TRUE(known && reply[0] == 0xF0 && reply[1] == 0x2C && reply[2] == 0x4D &&
+                        reply.back() == 0xF7)
+                << HexText(bytes) << " -> " << HexText(reply);
+            for (size_t k = 1; k + 1 < reply.size(); ++k)
+                ASSERT_LT(reply[k], 0x80) << HexText(reply);
+        }
+        EXPECT_LE(unit.settings.mmcId, 126);
+        EXPECT_LE(unit.settings.brightness, 15);
+        for (uint8_t option : unit.settings.options)
+            EXPECT_LE(option, 1);
+    }
+}
+
 } // namespace

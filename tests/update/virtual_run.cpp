@@ -21,8 +21,10 @@ void Deliver(VirtualRun& run) {
     size_t taken = 0;
     while (taken < run.pending.size() && run.pending[taken].dueUs <= run.nowUs) {
         const std::vector<uint8_t>& bytes = run.pending[taken].bytes;
-        // A reply due after the unit vanished never arrives.
-        if (!run.linkOpen || run.linkOpen(run.pending[taken].dueUs)) {
+        // A reply due after the unit vanished never arrives. Like the receive path, hand the
+        // parser only what fits one 512-byte buffer and ends in F7.
+        const bool arrives = !run.linkOpen || run.linkOpen(run.pending[taken].dueUs);
+        if (arrives && !bytes.empty() && bytes.size() <= 512 && bytes.back() == 0xF7) {
             ReplyParser(run.device, bytes.data(), bytes.size());
         }
         ++taken;

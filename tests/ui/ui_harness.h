@@ -27,8 +27,8 @@ struct UiApp {
 // running) when the window did not appear.
 bool StartApp(UiApp& app, const std::string& scenario);
 
-// Ends the program: dismisses any message box, asks the window to close, and terminates the
-// process if it does not end within the bound. Safe to call twice.
+// Ends the program outright (a test that is about closing posts WM_CLOSE and waits with
+// WaitForExit first). Safe to call twice.
 void StopApp(UiApp& app);
 
 // True once the process has ended within timeoutMs; its exit code then goes to exitCode.

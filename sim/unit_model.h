@@ -60,7 +60,7 @@ struct UnitScenario {
     bool answersSettings = true;      // false: older firmware that answers Status only
     unsigned replyDelayMs = 0;        // every reply is sent this long after its request
     unsigned eraseMs = 0;             // how long erasing takes
-    int rejectRecord = -1;            // this record (0-based, in sending order of acceptance)...
+    int rejectRecord = -1;            // this record (0-based position in the image)...
     unsigned rejectTimes = 0;         // ...is answered 0x4E this many times first
     int silentRecord = -1;            // this record...
     unsigned silentTimes = 0;         // ...gets no answer this many times first
@@ -108,8 +108,9 @@ struct UnitModel {
     bool stateWriteFailed;  // the last write of the state file failed
 };
 
-// Plugs the unit in at nowMs; reads the state file when the scenario names one. Everything
-// else starts afresh: a unit that was updated and is plugged in again follows its scenario.
+// Plugs the unit in at nowMs; reads the state file when the scenario names one. Call it
+// before anything else: it sets every field of the record. Everything else starts afresh: a unit
+// that was updated and is plugged in again follows its scenario.
 void UnitPlugIn(UnitModel& unit, const UnitScenario& scenario, uint64_t nowMs);
 
 // The host sent one complete long message at nowMs. Appends what the unit answers, with due

@@ -44,7 +44,7 @@ TEST(UnitFaultErase, NothingIsAnsweredWhileErasing) {
                });
 }
 
-// The spec'd pattern of the update sequence: rejected twice, then silent twice, then taken.
+// The pattern the update sequence must survive: rejected twice, silent twice, then taken.
 TEST(UnitFaultRecords, RejectAndSilentCountSendingsOfTheirRecord) {
     struct Case {
         const char* scenario;

@@ -51,22 +51,32 @@ void CALLBACK ReceiveNotification(HMIDIIN input, UINT message, DWORD_PTR /*insta
     }
     MIDIHDR* completed = reinterpret_cast<MIDIHDR*>(param1);
     MIDIHDR* other = nullptr;
+    std::atomic<bool>* completedRead = nullptr;
+    std::atomic<bool>* otherRead = nullptr;
     if (completed == &TheLink.headerX) {
         other = &TheLink.headerY;
+        completedRead = &TheLink.readX;
+        otherRead = &TheLink.readY;
     } else if (completed == &TheLink.headerY) {
         other = &TheLink.headerX;
+        completedRead = &TheLink.readY;
+        otherRead = &TheLink.readX;
     } else {
         return; // not one of ours: a late notification for a header we no longer know
     }
-    // The driver fills the other buffer while this one is read. On the first completion the
-    // other is still queued and the driver refuses it, which is harmless, so the answer is not
-    // looked at. Once closing has begun nothing goes back, or reset would never empty the queue.
-    if (!TheLink.inputClosing.load(std::memory_order_acquire)) {
-        midiInAddBuffer(input, other, sizeof(MIDIHDR));
+    // The driver fills the other buffer while this one is read. Only a buffer already read goes
+    // back: on the first completion the other is still queued, and when the driver returned
+    // both at once the other's own notification follows and hands this one back instead.
+    // Once closing has begun nothing goes back, or reset would never empty the queue.
+    if (!TheLink.inputClosing.load(std::memory_order_acquire) && otherRead->load()) {
+        if (midiInAddBuffer(input, other, sizeof(MIDIHDR)) == MMSYSERR_NOERROR) {
+            otherRead->store(false);
+        }
     }
     if (message == MIM_LONGDATA) {
         ParseIfComplete(*completed);
     }
+    completedRead->store(true);
 }
 
 } // namespace
@@ -116,6 +126,8 @@ int OpenInputSteps(unsigned input) {
     if (midiInPrepareHeader(handle, &TheLink.headerY, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         return -6;
     }
+    TheLink.readX.store(false);
+    TheLink.readY.store(false);
     if (midiInAddBuffer(handle, &TheLink.headerX, sizeof(MIDIHDR)) != MMSYSERR_NOERROR ||
         midiInAddBuffer(handle, &TheLink.headerY, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         return -7;

@@ -22,6 +22,12 @@ struct PortLink {
     // Set while the input is being closed: the receive notification then hands no buffer back,
     // so the buffers that stop and reset return stay out of the driver and the close can finish.
     std::atomic<bool> inputClosing{false};
+    // True once the notification has finished with that buffer since the driver returned it.
+    // A driver may return both buffers before the first notification runs; handing back a
+    // buffer whose own notification is still to come would let the driver overwrite (and
+    // zero the count of) a reply that was never read.
+    std::atomic<bool> readX{false};
+    std::atomic<bool> readY{false};
 };
 
 extern PortLink TheLink;

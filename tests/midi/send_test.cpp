@@ -1,0 +1,148 @@
+// Sending one SysEx message: nothing without an output, a bounded wait for the driver, and a
+// lost unit or a driver that keeps the buffer closing both ports.
+#include "tests/midi/sim_fixture.h"
+
+#include "protocol/messages.h"
+
+namespace {
+
+const uint8_t kStatusRequest[] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+
+using Send = PortLinkTest;
+
+TEST_F(Send, WithNoOutputOpenNothingIsSent) {
+    Configure("normal");
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_TRUE(Events().empty()) << Transcript();
+}
+
+TEST_F(Send, TheUnitReceivesTheBytesAndItsReplyIsParsed) {
+    Configure("normal");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_EQ(IndexOf("rx F0 2C 4D 10 F7"), 0) << Transcript();
+    ASSERT_EQ(WaitForSingleObject(ReplyStoredEvent(), 3000), WAIT_OBJECT_0);
+    EXPECT_EQ(LoadReplyCode(TheDevice), 0x21);
+    EXPECT_EQ(TheDevice.DeviceMode.load(), Normal);
+    EXPECT_EQ(TheDevice.FirmwareVersion[0].load(), '2');
+    EXPECT_EQ(TheDevice.FirmwareVersion[1].load(), '1');
+    EXPECT_TRUE(PortsOpen());
+}
+
+// The unit vanishes between two sends; the next send is answered 5 or 6 by the driver.
+struct UnplugCase {
+    const char* scenario;
+    const char* refusal;
+};
+
+class SendToALostUnit : public PortLinkTest, public ::testing::WithParamInterface<UnplugCase> {};
+
+TEST_P(SendToALostUnit, ClosesTheInputAndThenTheOutput) {
+    Configure(GetParam().scenario);
+    OpenUnitPorts();
+    sim.unplug();
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_FALSE(PortsOpen());
+    EXPECT_EQ(IndexOf(GetParam().refusal), 0) << Transcript();
+    const int closeIn = IndexOf("close in");
+    const int closeOut = IndexOf("close out");
+    ASSERT_GE(closeIn, 0) << Transcript();
+    EXPECT_GT(closeOut, closeIn) << Transcript();
+    // Once the link is down a further send touches nothing.
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_TRUE(Events().empty()) << Transcript();
+}
+
+INSTANTIATE_TEST_SUITE_P(UnplugCodes, SendToALostUnit,
+                         ::testing::Values(UnplugCase{"unplug_code=6", "refused midiOutLongMsg 6"},
+                                           UnplugCase{"unplug_code=5", "refused midiOutLongMsg 5"},
+                                           UnplugCase{"unplug_code=6;keep_ports=1",
+                                                      "refused midiOutLongMsg 6"}));
+
+TEST_F(Send, FourRefusedReleasesAreRiddenOut) {
+    Configure("refuse_release=4");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_EQ(CountOf("refused midiOutUnprepareHeader 65"), 4) << Transcript();
+    EXPECT_TRUE(PortsOpen());
+    EXPECT_EQ(CountOf("close"), 0) << Transcript();
+}
+
+TEST_F(Send, FiveRefusedReleasesCloseBothPorts) {
+    Configure("refuse_release=5");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_EQ(CountOf("refused midiOutUnprepareHeader 65"), 5) << Transcript();
+    EXPECT_FALSE(PortsOpen());
+    const int closeIn = IndexOf("close in");
+    ASSERT_GE(closeIn, 0) << Transcript();
+    EXPECT_GT(IndexOf("close out"), closeIn) << Transcript();
+}
+
+TEST_F(Send, ARefusalOnALaterSendCountsOnlyForThatSend) {
+    Configure("refuse_release=5;refuse_release_at=1");
+    OpenUnitPorts();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_TRUE(PortsOpen());
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    EXPECT_FALSE(PortsOpen());
+}
+
+TEST_F(Send, AnAsynchronousCompletionIsWaitedForBeforeTheRelease) {
+    Configure("async_done=30");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    // Released too early, the driver would have refused the header at least once.
+    EXPECT_GE(IndexOf("done out"), 0) << Transcript();
+    EXPECT_EQ(CountOf("refused"), 0) << Transcript();
+    EXPECT_TRUE(PortsOpen());
+}
+
+TEST_F(Send, ADriverThatNeverCompletesCostsAtMostAboutHalfASecond) {
+    Configure("async_done=5000");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    const ULONGLONG start = GetTickCount64();
+    SendSysEx(kStatusRequest, sizeof kStatusRequest);
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    // The driver refuses the release while the buffer is in flight; five refusals mean lost.
+    EXPECT_FALSE(PortsOpen());
+    EXPECT_EQ(IndexOf("done out"), -1) << Transcript();
+    // 250 ms for completion and 250 ms of refused releases; the close adds its own bound.
+    EXPECT_GE(elapsed, 450u);
+    EXPECT_LT(elapsed, 2500u);
+}
+
+TEST_F(Send, SendsFromTwoThreadsDoNotOverlap) {
+    Configure("async_done=2");
+    OpenUnitPorts();
+    sim.clearTranscript();
+    constexpr int kSendsPerThread = 40;
+    auto sender = [](void*) -> DWORD {
+        for (int i = 0; i < kSendsPerThread; ++i) {
+            SendSysEx(kStatusRequest, sizeof kStatusRequest);
+        }
+        return 0;
+    };
+    HANDLE threads[2];
+    for (HANDLE& thread : threads) {
+        thread = CreateThread(nullptr, 0, sender, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+    }
+    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 30000), WAIT_OBJECT_0);
+    for (HANDLE thread : threads) {
+        CloseHandle(thread);
+    }
+    // One shared header: an overlap would show as a refused send or release.
+    EXPECT_EQ(CountOf("rx F0 2C 4D 10 F7"), 2 * kSendsPerThread) << Transcript();
+    EXPECT_EQ(CountOf("refused"), 0) << Transcript();
+    EXPECT_TRUE(PortsOpen());
+}
+
+} // namespace

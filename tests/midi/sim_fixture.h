@@ -1,0 +1,120 @@
+// What the port link tests share: the stand-in's control functions, a clean link and device
+// state for every test, transcript reading and bounded polling.
+#pragma once
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "midi/port_link.h"
+#include "protocol/device_state.h"
+#include "sim/standin/sim_control.h"
+
+// Polls condition every millisecond until it holds or boundMs have passed. True if it held.
+template <typename Condition> bool WaitUntil(Condition condition, DWORD boundMs = 3000) {
+    const ULONGLONG start = GetTickCount64();
+    while (!condition()) {
+        if (GetTickCount64() - start > boundMs) {
+            return condition();
+        }
+        Sleep(1);
+    }
+    return true;
+}
+
+class PortLinkTest : public ::testing::Test {
+  protected:
+    SimApi sim{};
+
+    void SetUp() override {
+        ASSERT_EQ(SimLoadApi(&sim), 0) << "the stand-in winmm.dll is not the one loaded";
+        CloseInputPort();
+        CloseOutputPort();
+        TheDevice.ReplyCode.store(0);
+        TheDevice.DeviceMode.store(Absent);
+        TheDevice.FirmwareVersion[0].store(0);
+        TheDevice.FirmwareVersion[1].store(0);
+        ResetEvent(ReplyStoredEvent());
+    }
+
+    void TearDown() override {
+        CloseInputPort();
+        CloseOutputPort();
+    }
+
+    // Configures the stand-in and starts a fresh transcript.
+    void Configure(const char* scenario) {
+        ASSERT_EQ(sim.configure(scenario), 0) << scenario << ": " << ConfigureError();
+        sim.clearTranscript();
+    }
+
+    std::string ConfigureError() {
+        char text[256];
+        sim.configureError(text, sizeof text);
+        return text;
+    }
+
+    // The default ports of the stand-in are Other|tavi and Other|tavi MIDI In: the unit's
+    // pair is output 1 and input 1.
+    void OpenUnitPorts() {
+        ASSERT_EQ(OpenOutputPort(1), 0);
+        ASSERT_EQ(OpenInputPort(1), 0);
+        ASSERT_TRUE(PortsOpen());
+    }
+
+    // The transcript's events since the last clear, without their times.
+    std::vector<std::string> Events() {
+        const int length = sim.readTranscript(nullptr, 0);
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        sim.readTranscript(&text[0], length + 1);
+        text.resize(static_cast<size_t>(length));
+        std::vector<std::string> events;
+        size_t begin = 0;
+        while (begin < text.size()) {
+            size_t end = text.find('\n', begin);
+            if (end == std::string::npos) {
+                end = text.size();
+            }
+            const std::string line = text.substr(begin, end - begin);
+            const size_t space = line.find(' ');
+            events.push_back(space == std::string::npos ? line : line.substr(space + 1));
+            begin = end + 1;
+        }
+        return events;
+    }
+
+    // Position of the first event that begins with prefix, or -1.
+    int IndexOf(const std::string& prefix) {
+        const std::vector<std::string> events = Events();
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i].compare(0, prefix.size(), prefix) == 0) {
+                return static_cast<int>(i);
+            }
+        }
+        return -1;
+    }
+
+    int CountOf(const std::string& prefix) {
+        int count = 0;
+        for (const std::string& event : Events()) {
+            count += event.compare(0, prefix.size(), prefix) == 0;
+        }
+        return count;
+    }
+
+    std::string Transcript() {
+        std::string all;
+        for (const std::string& event : Events()) {
+            all += event + "\n";
+        }
+        return all;
+    }
+
+    // The unit sends these bytes now.
+    void Inject(const std::vector<uint8_t>& bytes) {
+        ASSERT_EQ(sim.inject(bytes.data(), static_cast<int>(bytes.size()), 0), 0);
+    }
+};

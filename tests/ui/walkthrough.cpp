@@ -46,12 +46,28 @@ bool Screenshot(const char* stage) {
     return true;
 }
 
+// The outcome, for a caller that cannot see the exit code (a program started inside a Wine
+// desktop): SHOT_FOLDER\result.txt holds "complete" or what went wrong.
+void WriteResult(const std::string& text) {
+    if (shotFolder == "-") {
+        return;
+    }
+    const std::string path = shotFolder + "\\result.txt";
+    if (FILE* file = std::fopen(path.c_str(), "w")) {
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    }
+}
+
 int Fail(UiApp& app, const char* what) {
-    std::fprintf(stderr, "walk-through stopped: %s (status line \"%s\", update line \"%s\")\n",
-                 what, ControlText(app, IDC_DEVICE_TEXT).c_str(),
-                 ControlText(app, IDC_UPDATE_TEXT).c_str());
+    char text[512];
+    std::snprintf(text, sizeof(text), "%s (status line \"%s\", update line \"%s\")", what,
+                  ControlText(app, IDC_DEVICE_TEXT).c_str(),
+                  ControlText(app, IDC_UPDATE_TEXT).c_str());
+    std::fprintf(stderr, "walk-through stopped: %s\n", text);
     Screenshot("failed");
     StopApp(app);
+    WriteResult(text);
     return 1;
 }
 
@@ -64,6 +80,7 @@ int main(int argc, char** argv) {
     UiApp app;
     if (!StartApp(app, scenario)) {
         std::fprintf(stderr, "tavi-setup.exe did not start\n");
+        WriteResult("tavi-setup.exe did not start");
         return 1;
     }
     Screenshot("start");
@@ -98,7 +115,11 @@ int main(int argc, char** argv) {
     WaitForEnabled(app, IDC_BRIGHTNESS, true);
     Screenshot("firmware-2.1");
 
+    // Closed as a user closes it, so the transcript ends with the ports closed.
+    PostMessageW(app.dialog, WM_CLOSE, 0, 0);
+    WaitForExit(app, UI_WAIT_MS);
     StopApp(app);
     std::printf("walk-through complete\n");
+    WriteResult("complete");
     return 0;
 }

@@ -158,10 +158,11 @@ void CloseOutputPort() {
     LockLink();
     HMIDIOUT handle = TheLink.output.load();
     if (handle) {
+        const ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
         midiOutReset(handle);
         // Should the driver still refuse after the bounded retries, the handle is given up
         // rather than the window hung; the port counts as closed either way.
-        RepeatWhileStillPlaying([&] { return midiOutClose(handle); });
+        RepeatWhileStillPlaying([&] { return midiOutClose(handle); }, deadline);
         TheLink.output.store(nullptr);
     }
     UnlockLink();
@@ -171,6 +172,7 @@ void CloseInputPort() {
     LockLink();
     HMIDIIN handle = TheLink.input.load();
     if (handle) {
+        const ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
         TheLink.inputClosing.store(true, std::memory_order_release);
         // With their flags cleared the headers no longer count as prepared, so a hand-back
         // racing with this close is refused by the driver as well.
@@ -178,11 +180,13 @@ void CloseInputPort() {
         TheLink.headerY.dwFlags = 0;
         midiInStop(handle);
         RepeatWhileStillPlaying(
-            [&] { return midiInUnprepareHeader(handle, &TheLink.headerX, sizeof(MIDIHDR)); });
+            [&] { return midiInUnprepareHeader(handle, &TheLink.headerX, sizeof(MIDIHDR)); },
+            deadline);
         RepeatWhileStillPlaying(
-            [&] { return midiInUnprepareHeader(handle, &TheLink.headerY, sizeof(MIDIHDR)); });
+            [&] { return midiInUnprepareHeader(handle, &TheLink.headerY, sizeof(MIDIHDR)); },
+            deadline);
         midiInReset(handle);
-        RepeatWhileStillPlaying([&] { return midiInClose(handle); });
+        RepeatWhileStillPlaying([&] { return midiInClose(handle); }, deadline);
         TheLink.input.store(nullptr);
     }
     UnlockLink();

@@ -6,7 +6,8 @@
 #include <cstdint>
 
 // Lists the MIDI outputs into the combo box list, in index order, so a position in the list
-// is the output index. 0 when at least one output exists; -1 when there is none.
+// is the output index (an output whose name cannot be read is listed as "MIDI output N",
+// counted from 1). 0 when at least one output exists; -1 when there is none (list emptied).
 int FillPortList(HWND list);
 
 // Index of the first input whose name begins with output's name, or -1.
@@ -17,12 +18,15 @@ int OpenOutputPort(unsigned output);
 // 0; -2 index not below the number of inputs; -4 open failed; -6 preparing a buffer failed;
 // -7 queueing a buffer failed; -8 starting failed.
 int OpenInputPort(unsigned input);
+// Close the port if it is open. A driver that keeps refusing (buffers still in use) is given
+// about a second per port; then the port counts as closed all the same.
 void CloseOutputPort();
 void CloseInputPort();
 
 // Sends one complete SysEx message and returns once the driver is done with it, at most
 // about 500 ms later. The bytes must stay valid until then. Safe from any thread: sends are
-// serialised. With no output open it returns at once.
+// serialised. With no output open it returns at once. A send the driver answers as lost
+// (unit unplugged), or whose buffer it will not give back, closes both ports.
 void SendSysEx(const uint8_t* bytes, size_t length);
 
 // True while both ports are open.

@@ -40,13 +40,14 @@ void LockLink();
 void UnlockLink();
 
 // Repeats call() for as long as it answers MIDIERR_STILLPLAYING, pausing briefly between tries,
-// and gives up after about a second so that a driver that never lets go cannot hang a close.
-// Returns the last answer.
-template <typename Call> MMRESULT RepeatWhileStillPlaying(Call call) {
-    constexpr DWORD kPauseMs = 10;
-    constexpr int kAttempts = 100;
+// until the deadline (a GetTickCount64 value). A driver that never lets go must not hang the
+// window in a close: each close operation gives all its calls one second together. Returns
+// the last answer.
+constexpr ULONGLONG CLOSE_BUDGET_MS = 1000;
+template <typename Call> MMRESULT RepeatWhileStillPlaying(Call call, ULONGLONG deadline) {
+    constexpr DWORD kPauseMs = 5;
     MMRESULT result = call();
-    for (int attempt = 1; attempt < kAttempts && result == MIDIERR_STILLPLAYING; ++attempt) {
+    while (result == MIDIERR_STILLPLAYING && GetTickCount64() < deadline) {
         Sleep(kPauseMs);
         result = call();
     }

@@ -1,6 +1,7 @@
 // The run command's tour of the program: starts tavi-setup.exe against a simulated unit in
 // update mode and goes through what a user does — pick the unit, update its firmware, pick it
-// again — asking for a screenshot at each stage.
+// again, change settings and pick it once more to see them kept — asking for a screenshot at
+// each stage.
 //
 //   tavi-walkthrough.exe SCENARIO SHOT_FOLDER
 //
@@ -71,6 +72,16 @@ int Fail(UiApp& app, const char* what) {
     return 1;
 }
 
+// Closed as a user closes it, so the transcript ends with the ports closed.
+int Finish(UiApp& app) {
+    PostMessageW(app.dialog, WM_CLOSE, 0, 0);
+    WaitForExit(app, UI_WAIT_MS);
+    StopApp(app);
+    std::printf("walk-through complete\n");
+    WriteResult("complete");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -88,9 +99,22 @@ int main(int argc, char** argv) {
     if (!PickPort(app, "tavi")) {
         return Fail(app, "no port named tavi in the list");
     }
-    if (!WaitForControlText(app, IDC_DEVICE_TEXT, "tavi in update mode") ||
-        !WaitForEnabled(app, IDC_UPDATE, true)) {
-        return Fail(app, "the unit did not show up in update mode");
+    // A unit in update mode gets its update; one that already runs its firmware is shown as
+    // it is.
+    std::string status;
+    if (!WaitUntil([&] {
+            status = ControlText(app, IDC_DEVICE_TEXT);
+            return status == "tavi in update mode" || status.compare(0, 9, "Firmware ") == 0;
+        })) {
+        return Fail(app, "the unit did not show up");
+    }
+    if (status != "tavi in update mode") {
+        WaitForEnabled(app, IDC_BRIGHTNESS, true);
+        Screenshot("unit");
+        return Finish(app);
+    }
+    if (!WaitForEnabled(app, IDC_UPDATE, true)) {
+        return Fail(app, "Update firmware stayed disabled");
     }
     Screenshot("update-mode");
 
@@ -115,11 +139,38 @@ int main(int argc, char** argv) {
     WaitForEnabled(app, IDC_BRIGHTNESS, true);
     Screenshot("firmware-2.1");
 
-    // Closed as a user closes it, so the transcript ends with the ports closed.
-    PostMessageW(app.dialog, WM_CLOSE, 0, 0);
-    WaitForExit(app, UI_WAIT_MS);
-    StopApp(app);
-    std::printf("walk-through complete\n");
-    WriteResult("complete");
-    return 0;
+    // ---- Settings: a change goes to the unit at once, and the unit still reports it after
+    // the port is picked again. (Block kept by the settings controls' owner.)
+    {
+        const size_t heldBefore = TranscriptEvents(app, "tx F0 2C 4D 63 2A F7").size();
+        Click(app, IDC_BLANK_ZERO);
+        HWND field = Control(app, IDC_MMC_ID);
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"42"), SMTO_NORMAL,
+                            UI_WAIT_MS, &ignored);
+        PostMessageW(field, WM_KILLFOCUS, 0, 0);
+        for (int i = 0; i < 3; ++i) {
+            PostMessageW(Control(app, IDC_BRIGHTNESS), WM_KEYDOWN, VK_RIGHT, 0);
+            PostMessageW(Control(app, IDC_BRIGHTNESS), WM_KEYUP, VK_RIGHT, 0);
+        }
+        if (!WaitForTranscript(app, "tx F0 2C 4D 62 01 F7") ||
+            !WaitForTranscript(app, "tx F0 2C 4D 63 2A F7", heldBefore + 1) ||
+            !WaitForTranscript(app, "tx F0 2C 4D 66 0B F7") ||
+            !WaitForControlText(app, IDC_MMC_ID, "042")) {
+            return Fail(app, "the unit did not take the changed settings");
+        }
+        Screenshot("settings-changed");
+
+        if (!PickPort(app, "tavi") || !WaitForControlText(app, IDC_DEVICE_TEXT, "Firmware 2.1") ||
+            !WaitForTranscript(app, "tx F0 2C 4D 62 01 F7", 2) ||
+            !WaitForTranscript(app, "tx F0 2C 4D 63 2A F7", heldBefore + 2) ||
+            !WaitForTranscript(app, "tx F0 2C 4D 66 0B F7", 2) ||
+            !WaitForEnabled(app, IDC_BRIGHTNESS, true) || !IsChecked(app, IDC_BLANK_ZERO)) {
+            return Fail(app, "the unit did not report the changed settings after re-selection");
+        }
+        Screenshot("settings-kept");
+    }
+    // ---- end of the settings block
+
+    return Finish(app);
 }

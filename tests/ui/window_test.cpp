@@ -242,6 +242,72 @@ TEST_F(Window, UnpluggingAnIdleUnitDisablesItsControlsAndEmptiesTheList) {
     EXPECT_FALSE(TranscriptEvents(app, "close in").empty());
 }
 
+TEST_F(Window, AStatusReplySlowerThanTheFirstTickShowsTheUnitOneTickLater) {
+    // The unit answers every request 700 ms late: the first tick, 500 ms after the seventh
+    // message, finds no status yet, while the ports stay open for the late reply.
+    Start("normal;delay=700");
+    ASSERT_TRUE(PickPort(app, "tavi"));
+    ASSERT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, "tavi not found"));
+    ASSERT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, "Firmware 2.1"));
+    EXPECT_TRUE(NoEventsLike("close ")) << "the link was closed while the unit was answering";
+}
+
+TEST_F(Window, ChoosingWithTheKeyboardWhileTheListIsClosedOpensNothing) {
+    Start("normal");
+    ASSERT_TRUE(PickPort(app, "tavi"));
+    ASSERT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, "Firmware 2.1"));
+    HWND list = Control(app, IDC_PORT_LIST);
+    HWND field = FindWindowExW(list, nullptr, L"Edit", nullptr);
+    ASSERT_NE(field, nullptr);
+    PostMessageW(field, WM_KEYDOWN, VK_UP, 1);
+    PostMessageW(field, WM_KEYUP, VK_UP, 1 | (3LL << 30));
+    ASSERT_TRUE(WaitUntil([&] { return SendMessageW(list, CB_GETCURSEL, 0, 0) == 0; }))
+        << "the key did not reach the list";
+    // Over the next two ticks the unit stays shown and nothing is opened or closed.
+    EXPECT_FALSE(
+        WaitUntil([&] { return ControlText(app, IDC_DEVICE_TEXT) != "Firmware 2.1"; }, 1100));
+    EXPECT_EQ(TranscriptEvents(app, "open ").size(), 2u);
+    EXPECT_TRUE(NoEventsLike("close "));
+}
+
+struct WorkerStatus {
+    LPARAM code;
+    const char* text; // nullptr: the line keeps what it showed
+};
+
+TEST_F(Window, WorkerCommandsSetStatusLineAndProgressAndDoneReleasesThePorts) {
+    Start("normal");
+    ASSERT_TRUE(PickPort(app, "tavi"));
+    ASSERT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, "Firmware 2.1"));
+    auto post = [&](int command, LPARAM value) {
+        PostMessageW(app.dialog, WM_COMMAND, MAKEWPARAM(command, 0), value);
+    };
+    // Each status is followed by an unknown code (5), which must leave it standing.
+    const WorkerStatus statuses[] = {
+        {1, "Preparing"},        {2, "Erasing"},
+        {3, "Writing"},          {4, "Programming successful"},
+        {6, "Timeout error"},    {7, "Checksum error"},
+        {9, "Invalid firmware"},
+    };
+    for (const WorkerStatus& status : statuses) {
+        post(CMD_UPDATE_STATUS, status.code);
+        post(CMD_UPDATE_STATUS, 5);
+        post(CMD_UPDATE_STATUS, 0);
+        post(CMD_UPDATE_PROGRESS, status.code * 10);
+        EXPECT_TRUE(WaitUntil([&] { return ProgressPosition(app) == status.code * 10; }));
+        EXPECT_EQ(ControlText(app, IDC_UPDATE_TEXT), status.text) << "code " << status.code;
+    }
+
+    post(CMD_UPDATE_DONE, 0);
+    ASSERT_TRUE(WaitForTranscript(app, "close out"));
+    const std::vector<TranscriptEvent> closed = TranscriptEvents(app, "close ");
+    ASSERT_EQ(closed.size(), 2u);
+    EXPECT_EQ(closed[0].event, "close in");
+    EXPECT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, "tavi not found"));
+    EXPECT_TRUE(ControlEnabled(app, IDC_PORT_LIST));
+    EXPECT_TRUE(WaitUntil([&] { return PortListEntries(app).empty(); }));
+}
+
 TEST_F(Window, UpdateWithoutOpenPortsSaysTheUnitIsNotConnected) {
     Start("update");
     // The button is disabled until a unit in update mode is seen; its command can still

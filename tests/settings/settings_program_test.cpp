@@ -149,6 +149,7 @@ TEST_F(Settings, TheUnitsStoredSettingsAppearOnceItsPortIsPicked) {
 
     // The slider's first notification after the report sends the level back, once: the last
     // level sent was 0. Nothing else is sent on the program's own account.
+    ASSERT_TRUE(WaitForCount("rx F0 2C 4D 56 0B F7", 1));
     Fence();
     EXPECT_EQ(Count("rx F0 2C 4D 56 0B F7"), 1u);
     const std::vector<std::string> sets = Texts(TranscriptEvents(app, "rx F0 2C 4D"));

@@ -199,14 +199,18 @@ TEST_F(Settings, MmcIdFieldShowsThreeDigitsAndSendsTheIdOrThePreviousOneAgain) {
     ASSERT_EQ(ControlText(app, IDC_MMC_ID), "042");
     for (const FieldStep& step : FIELD_STEPS) {
         const size_t before = TranscriptEvents(app, "rx F0 2C 4D 53 ").size();
+        // The unit answers every set with the ID it holds, and that answer rewrites the field.
+        // The field is disabled here and enabled again by that answer, so each step waits for
+        // it and the next step's text cannot be overwritten by a late answer.
+        EnableWindow(Control(app, IDC_MMC_ID), FALSE);
         LeaveFieldWith(step.typed);
         ASSERT_TRUE(WaitForTranscript(app, "rx F0 2C 4D 53 ", before + 1))
             << "nothing sent for \"" << step.typed << "\"";
         const std::vector<TranscriptEvent> sent = TranscriptEvents(app, "rx F0 2C 4D 53 ");
         EXPECT_EQ(sent.size(), before + 1) << "\"" << step.typed << "\"";
         EXPECT_EQ(sent.back().event, step.sent) << "\"" << step.typed << "\"";
-        EXPECT_TRUE(WaitForControlText(app, IDC_MMC_ID, step.shown))
-            << "\"" << step.typed << "\" shows " << ControlText(app, IDC_MMC_ID);
+        ASSERT_TRUE(WaitForEnabled(app, IDC_MMC_ID, true)) << "no answer to \"" << step.typed;
+        EXPECT_EQ(ControlText(app, IDC_MMC_ID), step.shown) << "\"" << step.typed << "\"";
     }
     // The unit took the accepted ones: it now holds 0.
     const std::vector<TranscriptEvent> replies = TranscriptEvents(app, "tx F0 2C 4D 63 ");
@@ -217,19 +221,19 @@ TEST_F(Settings, MmcIdFieldShowsThreeDigitsAndSendsTheIdOrThePreviousOneAgain) {
 TEST_F(Settings, ArrowsSendTheIdForEveryNotification) {
     Start("normal;settings=0,0,0,0,42,8");
     PickUnit();
+    // Up, down, down, all at once: the unit's answers (it echoes every set) can only arrive
+    // behind the clicks, so they cannot move the arrows between a click and its end.
     ClickArrow(true);
-    // The new position, then the end of scrolling.
-    ASSERT_TRUE(WaitForCount("rx F0 2C 4D 53 2B F7", 2));
-    EXPECT_TRUE(WaitForControlText(app, IDC_MMC_ID, "043"));
     ClickArrow(false);
     ClickArrow(false);
+    // Each click brings the new position, then the end of scrolling: both send.
     ASSERT_TRUE(WaitForCount("rx F0 2C 4D 53 29 F7", 2));
-    EXPECT_TRUE(WaitForControlText(app, IDC_MMC_ID, "041"));
     EXPECT_EQ(Texts(TranscriptEvents(app, "rx F0 2C 4D 53 ")),
               (std::vector<std::string>{"rx F0 2C 4D 53 7F F7", "rx F0 2C 4D 53 2B F7",
                                         "rx F0 2C 4D 53 2B F7", "rx F0 2C 4D 53 2A F7",
                                         "rx F0 2C 4D 53 2A F7", "rx F0 2C 4D 53 29 F7",
                                         "rx F0 2C 4D 53 29 F7"}));
+    EXPECT_TRUE(WaitForControlText(app, IDC_MMC_ID, "041"));
 }
 
 struct BoxCase {

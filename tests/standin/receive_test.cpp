@@ -72,8 +72,9 @@ TEST_F(StandIn, WhatFindsNoBufferIsDropped) {
     api.clearTranscript();
     SendLong(kStatusRequest);
     ASSERT_TRUE(WaitForEvent("dropped 3 no-buffer"));
-    auto seen = Long(recorder.Snapshot());
-    EXPECT_EQ(seen.back().data, (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
+    ASSERT_TRUE(WaitUntil([&] { return !Long(recorder.Snapshot()).back().data.empty(); }));
+    EXPECT_EQ(Long(recorder.Snapshot()).back().data,
+              (std::vector<uint8_t>{0xF0, 0x2C, 0x4D, 0x21}));
 }
 
 TEST_F(StandIn, ANewStartBeforeTheEndIsALongError) {

@@ -13,6 +13,7 @@ TEST_F(StandIn, LongMessageSendsBufferLengthBytesNotBytesRecorded) {
     // Wine-like by default: done before the call returns.
     EXPECT_EQ(header.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));
     EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_TRUE(WaitForEvent("dropped 7 no-input")); // no input open for the reply
     EXPECT_EQ(Events(),
               (std::vector<std::string>{"open out 1", "rx F0 2C 4D 10 F7",
                                         "tx F0 2C 4D 21 32 31 F7", "dropped 7 no-input"}));
@@ -66,6 +67,7 @@ TEST_F(StandIn, OutputResetFinishesPendingSendsAndSendsTheChannelMessages) {
     Configure("normal;async_done=5000");
     ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     SendLong(kStatusRequest);
+    ASSERT_TRUE(WaitForEvent("dropped 7 no-input")); // the reply, before the reset's lines
     api.clearTranscript();
     ASSERT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
     EXPECT_EQ(sendHeader.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_DONE));

@@ -37,6 +37,7 @@ TEST_F(StandIn, AfterAnUnplugDataCallsFailAndClosingStillWorks) {
         CloseAll();
         api.plugIn();
         EXPECT_EQ(midiOutGetNumDevs(), 2u);
+        std::lock_guard<std::mutex> hold(recorder.mutex);
         recorder.seen.clear();
     }
 }

@@ -97,8 +97,7 @@ DWORD WINAPI DriverThread(LPVOID) {
         {
             Locked hold;
             uint64_t now = NowMs();
-            if (!g.unitGone && UnitUnplugged(g.unit, now))
-                UnplugUnit();
+            NoticeTimedUnplug();
             CompleteDueSends(now);
             SendDueReplies(now);
             upTo = g.nextCallbackSerial - 1;

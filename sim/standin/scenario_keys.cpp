@@ -17,6 +17,13 @@ std::vector<std::string> Split(const std::string& text, char separator) {
     }
 }
 
+std::string Trimmed(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return "";
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 std::vector<std::string> Names(const std::string& value) {
     if (value.empty())
         return {};
@@ -44,6 +51,8 @@ int DefaultUnitPort(const std::vector<std::string>& names) {
 int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& modelText,
                    std::string& error) {
     std::vector<std::string> parts = Split(text, ';');
+    for (auto& part : parts)
+        part = Trimmed(part);
     std::string base = "normal";
     size_t first = 0;
     if (!parts.empty() && parts[0].find('=') == std::string::npos) {
@@ -64,8 +73,8 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
             error = "no value in '" + part + "'";
             return -1;
         }
-        std::string key = part.substr(0, equals);
-        std::string value = part.substr(equals + 1);
+        std::string key = Trimmed(part.substr(0, equals));
+        std::string value = Trimmed(part.substr(equals + 1));
         long n = 0;
         bool numeric = Number(value, n);
         if (key == "outputs") {

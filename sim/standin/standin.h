@@ -133,6 +133,8 @@ void UnplugUnit();
 
 SimHandle* FindHandle(HANDLE handle, bool input);
 SimHandle* FindHandleById(uint32_t id);
+// Unplugs the unit if its scenario says it is gone by now.
+void NoticeTimedUnplug();
 // True when the unit behind this handle is gone (unplugged, or a later unit was plugged in).
 bool UnitGoneFor(const SimHandle& h);
 bool IsUnitPort(const SimHandle& h);

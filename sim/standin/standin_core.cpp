@@ -71,14 +71,20 @@ double NowMsExact() {
 }
 
 void Log(const char* format, ...) {
-    char text[1024];
+    // Sized first: a long SysEx in hex runs to thousands of characters.
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(nullptr, 0, format, args);
     va_end(args);
+    std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
+    vsnprintf(&text[0], text.size(), format, again);
+    va_end(again);
+    text.resize(text.size() - 1);
     char stamp[32];
     snprintf(stamp, sizeof stamp, "%.3f ", NowMsExact());
-    WriteTranscriptLine(std::string(stamp) + text + "\n");
+    WriteTranscriptLine(stamp + text + "\n");
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t length) {
@@ -177,13 +183,21 @@ bool IsUnitPort(const SimHandle& h) {
     return h.port == (h.input ? g.ports.unitIn : g.ports.unitOut);
 }
 
+void NoticeTimedUnplug() {
+    if (!g.unitGone && UnitUnplugged(g.unit, NowMs()))
+        UnplugUnit();
+}
+
 bool UnitGoneFor(const SimHandle& h) {
+    // A timed unplug counts from its moment, not from when the driver thread next looks.
+    NoticeTimedUnplug();
     return IsUnitPort(h) && (g.unitGone || h.plugSerial != g.plugSerial);
 }
 
 namespace {
 
 std::vector<int> Listed(const std::vector<std::string>& names, int unitPort) {
+    NoticeTimedUnplug();
     std::vector<int> listed;
     for (int i = 0; i < static_cast<int>(names.size()); ++i)
         if (i != unitPort || !g.unitGone || g.ports.keepPorts)

@@ -174,3 +174,28 @@ TEST_F(StandIn, RepliesWaitForTheirDueTime) {
     DWORD took = GetTickCount() - sent;
     EXPECT_GE(took, 140u);
 }
+
+// A client whose callback blocks while it calls midiInReset (a lock taken on both sides) would
+// hang a real driver; the stand-in gives up after 2 s and says so in the transcript.
+TEST_F(StandIn, AResetWhoseCallbackIsBlockedReturnsLateAndSaysSo) {
+    static HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ResetEvent(release);
+    auto blocking = [](HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+        if (message == MIM_LONGDATA)
+            WaitForSingleObject(release, 10000);
+    };
+    void(CALLBACK * callback)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = blocking;
+    HMIDIIN input = nullptr;
+    ASSERT_EQ(midiInOpen(&input, 1, reinterpret_cast<DWORD_PTR>(callback), 0, CALLBACK_FUNCTION),
+              MMSYSERR_NOERROR);
+    char buffer[16];
+    MIDIHDR header{};
+    header.lpData = buffer;
+    header.dwBufferLength = sizeof buffer;
+    ASSERT_EQ(midiInPrepareHeader(input, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInAddBuffer(input, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiInReset(input), MMSYSERR_NOERROR);
+    EXPECT_TRUE(HasEvent("late midiInReset"));
+    SetEvent(release);
+    EXPECT_EQ(midiInClose(input), MMSYSERR_NOERROR);
+}

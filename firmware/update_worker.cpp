@@ -31,9 +31,6 @@ uint8_t ReadReplyCode(void*) {
 }
 
 void ClearReply(void*) {
-    // A reply stored before this point must not cut the next pause short: drop its wake-up
-    // before the code is cleared (a reply stored after the clear sets the event again).
-    ResetEvent(ReplyStoredEvent());
     ClearReplyCode(TheDevice);
 }
 
@@ -42,10 +39,31 @@ void ReadVersion(void*, uint8_t version[2]) {
     version[1] = TheDevice.FirmwareVersion[1].load(std::memory_order_relaxed);
 }
 
-// The receive path sets the event as soon as it has stored a reply, so the worker goes on at
-// once instead of at the end of its pause; otherwise the pause runs its full length.
+// One counted pause. The receive path sets the event as soon as it has stored a reply, so the
+// worker goes on at once instead of at the end of the pause. A wake-up that finds no reply is
+// a leftover from an earlier reply, which the worker took without waiting for it: then the
+// rest of the pause is waited out, so a pause never ends early for nothing. (Resetting the
+// event before every send would do the same, at the price of one more system call per record.)
 void WaitForReply(void*, unsigned ms) {
-    WaitForSingleObject(ReplyStoredEvent(), ms);
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER start;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const LONGLONG end = start.QuadPart + frequency.QuadPart * ms / 1000;
+    for (;;) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        const LONGLONG left = end - now.QuadPart;
+        if (left <= 0) {
+            return;
+        }
+        const auto leftMs =
+            static_cast<DWORD>((left * 1000 + frequency.QuadPart - 1) / frequency.QuadPart);
+        if (WaitForSingleObject(ReplyStoredEvent(), leftMs) != WAIT_OBJECT_0 ||
+            LoadReplyCode(TheDevice) != 0) {
+            return;
+        }
+    }
 }
 
 bool LinkOpen(void*) {

@@ -2,6 +2,8 @@
 // the driver's thread, real posted commands and message boxes.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "firmware/update_sequence.h"
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
@@ -16,6 +18,20 @@ constexpr size_t kRecords = 2357;
 
 FirmwareImage TestImage() {
     return MakeFirmwareImage(kTestImage, kTestImageSize);
+}
+
+// The embedded image cut after its first records, with its terminator: a shorter run.
+std::vector<uint8_t> FirstRecordsOfTestImage(unsigned records) {
+    const FirmwareImage image = TestImage();
+    ImageCursor cursor = image.start + IMAGE_HEADER_LENGTH;
+    SysExMessage record{};
+    for (unsigned i = 0; i < records && NextRecord(image, cursor, record) == 1; ++i) {
+        cursor += record.length;
+    }
+    std::vector<uint8_t> bytes(image.start, cursor);
+    bytes.push_back(0x0D);
+    bytes.push_back(0xFF);
+    return bytes;
 }
 
 class UpdateWorker : public ::testing::Test {
@@ -48,7 +64,7 @@ std::vector<int> StatusesOf(const WorkerRun& run) {
 
 // A successful run posts Preparing, Erasing, Writing, a progress value per record rising to 99,
 // Succeeded, and done last; it shows no box and asks for no close.
-void ExpectSucceeded(const WorkerRun& run) {
+void ExpectSucceeded(const WorkerRun& run, size_t records = kRecords, int lastProgress = 99) {
     ASSERT_EQ(run.started, 0);
     ASSERT_TRUE(run.done);
     EXPECT_EQ(run.eventsAfterDone, 0u);
@@ -62,11 +78,11 @@ void ExpectSucceeded(const WorkerRun& run) {
             progress.push_back(e.value);
         }
     }
-    ASSERT_EQ(progress.size(), kRecords);
+    ASSERT_EQ(progress.size(), records);
     for (size_t i = 1; i < progress.size(); ++i) {
         ASSERT_LE(progress[i - 1], progress[i]);
     }
-    EXPECT_EQ(progress.back(), 99);
+    EXPECT_EQ(progress.back(), lastProgress);
     // Writing comes before the first progress value, Succeeded after the last.
     const std::vector<EventKind> kinds = Kinds(run);
     EXPECT_EQ(kinds[2], EventKind::Status);
@@ -107,10 +123,15 @@ TEST_F(UpdateWorker, FullUpdateSucceedsAndTheUnitThenRunsTheNewVersion) {
 
 TEST_F(UpdateWorker, SucceedsWhenSendsCompleteAsynchronously) {
     Start("update;async_done=1;delay=1");
-    const FirmwareImage image = TestImage();
+    const std::vector<uint8_t> bytes = FirstRecordsOfTestImage(300);
+    const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
     WorkerRun run;
     RunWorkerToEnd(&image, kBoundMs, run);
-    ExpectSucceeded(run);
+    // The image ends at its terminator, right after the last record's 0x0D.
+    ExpectSucceeded(run, 300, 99);
+    SimUnitView view{};
+    api.unitSnapshot(&view);
+    EXPECT_EQ(view.recordsAccepted, 300u);
 }
 
 TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {

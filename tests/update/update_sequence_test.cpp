@@ -2,6 +2,7 @@
 // message, with the expected bytes and values written out.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,11 @@ struct RecordCase {
     size_t sendings; // of record 1
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const RecordCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class RecordAnswers : public ::testing::TestWithParam<RecordCase> {};
 
 TEST_P(RecordAnswers, DecideRetryAndFailure) {
@@ -297,6 +303,11 @@ struct PhaseCase {
     std::vector<std::string> messages; // "text/caption", in order
     size_t sends;
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const PhaseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ShortWaits : public ::testing::TestWithParam<PhaseCase> {};
 

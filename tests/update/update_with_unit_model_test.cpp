@@ -2,6 +2,7 @@
 // address and checksum and keeps what was written: the scenarios a real unit can produce.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,11 @@ struct ScenarioCase {
     int record;      // a record whose sendings are counted (-1: none)
     size_t sendings; // of that record
 };
+
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const ScenarioCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class UnitScenarios : public ::testing::TestWithParam<ScenarioCase> {};
 

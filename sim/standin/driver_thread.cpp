@@ -5,8 +5,9 @@
 
 namespace {
 
-// Upper bound on how late a timed unplug is noticed while nothing else is due.
-const uint64_t kIdlePollMs = 5;
+// The longest the thread sleeps with nothing due. Every call into the stand-in notices a due
+// unplug by itself, so this only bounds how late a transcript shows it when nothing happens.
+const uint64_t kIdlePollMs = 50;
 const DWORD kCallbackWaitMs = 2000;
 
 // Delivers queued notifications up to a serial, in order. Re-entered on the driver thread when
@@ -87,6 +88,8 @@ DWORD NextWait(uint64_t now) {
     for (const auto& c : g.completions)
         if (c.dueMs < next)
             next = c.dueMs;
+    if (!g.unitGone && g.unit.unplugAtMs < next)
+        next = g.unit.unplugAtMs;
     return next > now ? static_cast<DWORD>(next - now) : 0;
 }
 

@@ -49,6 +49,11 @@ void CALLBACK ReceiveNotification(HMIDIIN input, UINT message, DWORD_PTR /*insta
     if (message != MIM_LONGDATA && message != MIM_LONGERROR) {
         return;
     }
+    // Drivers may deliver a notification late, after its input was closed and perhaps another
+    // opened on the same headers: only the input open now is listened to.
+    if (input != TheLink.input.load()) {
+        return;
+    }
     MIDIHDR* completed = reinterpret_cast<MIDIHDR*>(param1);
     MIDIHDR* other = nullptr;
     std::atomic<bool>* completedRead = nullptr;

@@ -5,7 +5,7 @@
 
 namespace {
 
-constexpr ULONGLONG kCompletionBoundMs = 250; // five pauses of 50 ms
+constexpr LONGLONG kCompletionBoundMs = 250; // five pauses of 50 ms
 constexpr int kReleaseAttempts = 5;
 constexpr DWORD kReleasePauseMs = 50;
 
@@ -14,25 +14,29 @@ bool SendDone(const MIDIHDR& header) {
     return (*static_cast<const volatile DWORD*>(&header.dwFlags) & MHDR_DONE) != 0;
 }
 
+LONGLONG Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
 // Waits for the done flag up to the bound. The flag is tested in fine slices, not once per
 // 50 ms: a driver that completes after 1 ms must not cost each record a whole 50 ms pause.
 // The first couple of milliseconds only yield the processor; after that each slice sleeps,
 // so a slow driver does not keep a core busy (Sleep(1) may last a whole timer tick, which the
 // deadline absorbs).
 void WaitForSendDone(const MIDIHDR& header) {
-    const ULONGLONG start = GetTickCount64();
     LARGE_INTEGER frequency;
-    LARGE_INTEGER spinStart;
     QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&spinStart);
-    const LONGLONG spinTicks = frequency.QuadPart / 500; // 2 ms
+    const LONGLONG start = Now();
+    const LONGLONG spinEnd = start + frequency.QuadPart / 500; // 2 ms
+    const LONGLONG deadline = start + frequency.QuadPart * kCompletionBoundMs / 1000;
     while (!SendDone(header)) {
-        if (GetTickCount64() - start >= kCompletionBoundMs) {
+        const LONGLONG now = Now();
+        if (now >= deadline) {
             return;
         }
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        if (now.QuadPart - spinStart.QuadPart < spinTicks) {
+        if (now < spinEnd) {
             SwitchToThread();
         } else {
             Sleep(1);

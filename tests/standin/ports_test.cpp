@@ -1,6 +1,8 @@
 // Port lists, names and capabilities, and the open refusals a scenario can script.
 #include "tests/standin/standin_fixture.h"
 
+#include <regex>
+
 namespace {
 
 std::string OutputName(UINT id) {
@@ -139,6 +141,7 @@ TEST_F(StandIn, TranscriptFileIsWrittenLineByLine) {
     ASSERT_EQ(api.setTranscriptPath(path), 0);
     EXPECT_STREQ(api.transcriptPath(), path);
     ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutShortMsg(out, 0x00403C90), MMSYSERR_NOERROR);
     // Read while the stand-in still has the file open.
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
@@ -151,4 +154,8 @@ TEST_F(StandIn, TranscriptFileIsWrittenLineByLine) {
     DeleteFileA(path);
     std::string content(text, read);
     EXPECT_NE(content.find(" open out 1\n"), std::string::npos) << content;
+    EXPECT_NE(content.find(" rx 90 3C 40\n"), std::string::npos) << content;
+    // Every line: milliseconds with three decimals, one space, the event.
+    std::regex line("([0-9]+\\.[0-9]{3} [a-z][^\n]*\n)+");
+    EXPECT_TRUE(std::regex_match(content, line)) << content;
 }

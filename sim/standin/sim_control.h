@@ -24,6 +24,11 @@
 //   refuse_release_at=N   the N-th long message (0-based, counted from the last configure or
 //                       plug-in; default 0) before it lets the header go
 //   unplug_code=C       what data calls answer once the unit is gone: 6 (default) or 5
+//                       (the unit's handles stay valid after an unplug: midiOutLongMsg,
+//                       midiOutShortMsg, midiInStart and midiInAddBuffer answer C; stop,
+//                       reset, prepare, release and close still work. MMSYSERR_INVALHANDLE
+//                       proper is for handles that were closed, never opened, or of the
+//                       other direction)
 //   keep_ports=1        the unit's ports stay listed after an unplug (default: they vanish)
 //
 // Transcript: one line per event, "<ms> <event>\n", where <ms> is milliseconds since the DLL

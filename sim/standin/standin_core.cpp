@@ -24,8 +24,8 @@ BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
     char buffer[4096];
     DWORD length = GetEnvironmentVariableA("TAVI_SIM_LOG", buffer, sizeof buffer);
     Locked hold;
-    if (length > 0 && length < sizeof buffer)
-        SetTranscriptPath(buffer);
+    if (length > 0 && length < sizeof buffer && SetTranscriptPath(buffer) != 0)
+        OutputDebugStringA("stand-in winmm: cannot open the TAVI_SIM_LOG file\n");
     Log("begin %lu", GetCurrentProcessId());
     length = GetEnvironmentVariableA("TAVI_SIM", buffer, sizeof buffer);
     std::string text = (length > 0 && length < sizeof buffer) ? buffer : "normal";

@@ -199,3 +199,64 @@ TEST_F(StandIn, AResetWhoseCallbackIsBlockedReturnsLateAndSaysSo) {
     SetEvent(release);
     EXPECT_EQ(midiInClose(input), MMSYSERR_NOERROR);
 }
+
+// The program calls in from its window thread, its worker and the notification thread at
+// once. Nothing may hang, and every reply is either handed over or reported dropped.
+TEST_F(StandIn, CallsFromSeveralThreadsAtOnceLoseNothingUnexplained) {
+    OpenUnitPair(16);
+    recorder.rearm = true;
+    HMIDIOUT other = nullptr;
+    ASSERT_EQ(midiOutOpen(&other, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    const int kRequests = 200;
+    struct Shared {
+        HMIDIOUT out;
+        HMIDIOUT other;
+        HMIDIIN in;
+        int requests;
+        LONG failures;
+    } shared{out, other, in, kRequests, 0};
+    auto sender = [](LPVOID p) -> DWORD {
+        auto* s = static_cast<Shared*>(p);
+        uint8_t bytes[] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
+        MIDIHDR header{};
+        header.lpData = reinterpret_cast<LPSTR>(bytes);
+        header.dwBufferLength = sizeof bytes;
+        for (int i = 0; i < s->requests; ++i) {
+            header.dwFlags = 0;
+            if (midiOutPrepareHeader(s->out, &header, sizeof header) != MMSYSERR_NOERROR ||
+                midiOutLongMsg(s->out, &header, sizeof header) != MMSYSERR_NOERROR ||
+                midiOutUnprepareHeader(s->out, &header, sizeof header) != MMSYSERR_NOERROR)
+                InterlockedIncrement(&s->failures);
+        }
+        return 0;
+    };
+    auto prober = [](LPVOID p) -> DWORD {
+        auto* s = static_cast<Shared*>(p);
+        for (int i = 0; i < s->requests; ++i) {
+            MIDIOUTCAPSA caps;
+            if (midiInStart(s->in) != MMSYSERR_NOERROR ||
+                midiOutShortMsg(s->other, 0x00403C90) != MMSYSERR_NOERROR ||
+                midiOutGetDevCapsA(1, &caps, sizeof caps) != MMSYSERR_NOERROR)
+                InterlockedIncrement(&s->failures);
+        }
+        return 0;
+    };
+    HANDLE threads[2] = {CreateThread(nullptr, 0, sender, &shared, 0, nullptr),
+                         CreateThread(nullptr, 0, prober, &shared, 0, nullptr)};
+    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 30000), WAIT_OBJECT_0);
+    CloseHandle(threads[0]);
+    CloseHandle(threads[1]);
+    EXPECT_EQ(shared.failures, 0);
+    EXPECT_EQ(midiOutClose(other), MMSYSERR_NOERROR);
+    auto count = [&](const std::string& prefix) {
+        int n = 0;
+        for (const auto& e : Events())
+            n += e.compare(0, prefix.size(), prefix) == 0;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return count("tx ") == kRequests; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return int(recorder.Count(MIM_LONGDATA)) + count("dropped 7 no-buffer") == kRequests;
+    })) << recorder.Count(MIM_LONGDATA)
+        << " handed over, " << count("dropped") << " dropped";
+}

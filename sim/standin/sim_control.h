@@ -44,10 +44,12 @@
 //   refused <function> <code>           e.g. "refused midiInClose 65", "refused midiOutOpen 4",
 //                                       "refused midiOutUnprepareHeader 65" (scripted refusals,
 //                                       pending buffers, busy ports, calls after an unplug)
-//   start in  /  stop in  /  reset in  /  reset out
+//   start in  /  stop in  /  reset in  /  reset out   ("start in" only when a stopped input
+//                                       starts: the liveness probe repeats midiInStart)
 //   rx <hex>                            the unit received a message from the host (long or
 //                                       short; midiOutReset's 32 channel messages included)
-//   tx <hex>                            the unit sent a message (at its due time)
+//   tx <hex>                            the unit sent a message at its due time (SimInject's
+//                                       bytes too)
 //   other <hex>                         the host sent to a port that is not the unit's
 //   dropped <n> no-input                a unit message found no started input to go to
 //   dropped <n> no-buffer               n bytes of SysEx found no queued buffer
@@ -55,6 +57,17 @@
 //   done out                            an asynchronous long message completed
 //   late <function>                     callbacks for that call were still undelivered after
 //                                       2 s (the client's callback is blocked)
+//
+// How the simulated driver behaves, where WinMM leaves it open:
+//   - MIM_OPEN/MIM_CLOSE/MOM_OPEN/MOM_CLOSE, and MOM_DONE of a synchronous send, come on the
+//     caller's thread inside the call; everything else from the stand-in's own driver thread.
+//   - The driver thread fills buffers with everything due in one pass, then runs the
+//     notifications: two replies due together can both be filled before the first
+//     notification runs (as with a driver that fills in the kernel and notifies later).
+//   - midiInStop, midiInReset and midiOutReset return once the driver thread has delivered the
+//     buffers they handed back (at most 2 s, see "late"); called from inside a notification
+//     they deliver in place.
+//   - Notifications still queued for a handle that has been closed are dropped.
 #pragma once
 #include <stdint.h>
 

@@ -50,6 +50,46 @@ BOOL CALLBACK FindPicture(HWND child, LPARAM result) {
     return TRUE;
 }
 
+// The front panel drawn at another size, smoothly: the platform's own stretching of a bitmap
+// resource drops or repeats whole pixels, which breaks up the display's thin segments.
+HBITMAP ScaleFrontPanel(int width, int height) {
+    HBITMAP original =
+        static_cast<HBITMAP>(LoadImageA(TheWindow.instance, MAKEINTRESOURCEA(IDB_FRONT_PANEL),
+                                        IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (original == nullptr) {
+        return nullptr;
+    }
+    BITMAP size{};
+    GetObjectA(original, sizeof(size), &size);
+    HDC screen = GetDC(nullptr);
+    HDC from = CreateCompatibleDC(screen);
+    HDC to = CreateCompatibleDC(screen);
+    HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+    const bool drawn = from != nullptr && to != nullptr && scaled != nullptr;
+    if (drawn) {
+        HGDIOBJ oldFrom = SelectObject(from, original);
+        HGDIOBJ oldTo = SelectObject(to, scaled);
+        SetStretchBltMode(to, HALFTONE);
+        SetBrushOrgEx(to, 0, 0, nullptr);
+        StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+        SelectObject(from, oldFrom);
+        SelectObject(to, oldTo);
+    }
+    if (to != nullptr) {
+        DeleteDC(to);
+    }
+    if (from != nullptr) {
+        DeleteDC(from);
+    }
+    ReleaseDC(nullptr, screen);
+    DeleteObject(original);
+    if (!drawn && scaled != nullptr) {
+        DeleteObject(scaled);
+        scaled = nullptr;
+    }
+    return scaled;
+}
+
 // At 96 dpi the picture's frame is exactly the bitmap's 200 x 70 pixels. At other settings the
 // dialog grows with its font while a bitmap keeps its pixels, so the picture is scaled to its
 // frame; otherwise it would leave a gap or run under the port list.
@@ -68,8 +108,7 @@ void FitPictureToFrame(HWND dialog) {
     if (now.right == width && now.bottom == height) {
         return;
     }
-    HANDLE scaled = LoadImageA(TheWindow.instance, MAKEINTRESOURCEA(IDB_FRONT_PANEL), IMAGE_BITMAP,
-                               width, height, LR_CREATEDIBSECTION);
+    HBITMAP scaled = ScaleFrontPanel(width, height);
     if (scaled == nullptr) {
         return; // the unscaled picture is still better than none
     }

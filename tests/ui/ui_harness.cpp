@@ -12,12 +12,12 @@ namespace {
 
 const wchar_t WINDOW_CAPTION[] = L" tavi setup 2.1";
 
-std::wstring ProgramPath() {
+std::wstring ProgramPath(const wchar_t* program) {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring path(self);
     path.resize(path.find_last_of(L"\\/") + 1);
-    return path + L"tavi-setup.exe";
+    return path + program;
 }
 
 std::string Narrow(const std::wstring& text) {
@@ -134,7 +134,7 @@ bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
     }
 }
 
-bool StartApp(UiApp& app, const std::string& scenario) {
+bool LaunchApp(UiApp& app, const std::string& scenario, const wchar_t* programName) {
     StopApp(app);
     app = UiApp{};
     app.transcriptPath = FreshTranscriptPath();
@@ -142,7 +142,7 @@ bool StartApp(UiApp& app, const std::string& scenario) {
     SetEnvironmentVariableA("TAVI_SIM", scenario.c_str());
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcriptPath.c_str());
 
-    std::wstring program = ProgramPath();
+    std::wstring program = ProgramPath(programName);
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -153,6 +153,10 @@ bool StartApp(UiApp& app, const std::string& scenario) {
         return false;
     }
     app.running = true;
+    return true;
+}
+
+bool WaitForMainWindow(UiApp& app) {
     WaitForInputIdle(app.process.hProcess, UI_WAIT_MS);
     DialogSearch search{app.process.dwProcessId, nullptr};
     const bool shown = WaitUntil([&] {
@@ -161,11 +165,21 @@ bool StartApp(UiApp& app, const std::string& scenario) {
         return search.found != nullptr;
     });
     if (!shown) {
-        std::fprintf(stderr, "the window of tavi-setup.exe did not appear\n");
-        StopApp(app);
+        std::fprintf(stderr, "the main window did not appear\n");
         return false;
     }
     app.dialog = search.found;
+    return true;
+}
+
+bool StartApp(UiApp& app, const std::string& scenario) {
+    if (!LaunchApp(app, scenario, L"tavi-setup.exe")) {
+        return false;
+    }
+    if (!WaitForMainWindow(app)) {
+        StopApp(app);
+        return false;
+    }
     return true;
 }
 

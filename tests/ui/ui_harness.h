@@ -27,6 +27,11 @@ struct UiApp {
 // running) when the window did not appear.
 bool StartApp(UiApp& app, const std::string& scenario);
 
+// The two halves of StartApp, for a program that shows something before its window: starts
+// program (a file beside this test program) without waiting, then waits for the main window.
+bool LaunchApp(UiApp& app, const std::string& scenario, const wchar_t* program);
+bool WaitForMainWindow(UiApp& app);
+
 // Ends the program outright (a test that is about closing posts WM_CLOSE and waits with
 // WaitForExit first). Safe to call twice.
 void StopApp(UiApp& app);

@@ -355,6 +355,33 @@ TEST_F(Window, AFullUpdateEndsInSuccessThenTheUnitShowsItsNewFirmware) {
     EXPECT_EQ(ProgressPosition(app), 99);
 }
 
+TEST_F(Window, WithoutItsFirmwareImageTheProgramWarnsStartsAndRefusesToUpdate) {
+    ASSERT_TRUE(LaunchApp(app, "update", L"tavi-setup-without-image.exe"));
+    // The warning comes while the window is being created, before it is shown.
+    MessageBoxView box = ExpectBox("Warning", "hResLoad");
+    ASSERT_TRUE(DismissMessageBox(box));
+    ASSERT_TRUE(WaitForMainWindow(app));
+    ASSERT_TRUE(PickPort(app, "tavi"));
+    ASSERT_TRUE(WaitForEnabled(app, IDC_UPDATE, true));
+    Click(app, IDC_UPDATE);
+    // With no image there is nothing to send: the run ends as with a damaged image, before a
+    // single record or the erase request reaches the unit.
+    box = ExpectBox("Error", "Data file corrupted");
+    ASSERT_TRUE(DismissMessageBox(box));
+    // The worker asks the window to close right after that box; whether its "Programming
+    // failed" box still shows before the window has ended the program is a race.
+    EXPECT_TRUE(WaitUntil([&] {
+        MessageBoxView late;
+        if (FindMessageBox(app, late)) {
+            EXPECT_EQ(late.text, "Programming failed");
+            DismissMessageBox(late);
+        }
+        return WaitForExit(app, 0);
+    })) << "the window stayed open";
+    EXPECT_TRUE(NoEventsLike("rx F0 2C 4D 12"));
+    EXPECT_TRUE(NoEventsLike("rx F0 2C 4D 30"));
+}
+
 TEST_F(Window, AFailedUpdateSaysSoAndClosesTheWindow) {
     Start("update;reject=10x3");
     ASSERT_TRUE(PickPort(app, "tavi"));

@@ -150,6 +150,7 @@ TEST_P(StatusLine, ShowsWhatTheUnitReported) {
 INSTANTIATE_TEST_SUITE_P(
     Units, StatusLine,
     ::testing::Values(StatusCase{"normal", "tavi", "Firmware 2.1", false},
+                      StatusCase{"normal;version=3337", "tavi", "Firmware 3.7", false},
                       StatusCase{"normal;version=327F", "tavi", "Invalid firmware", false},
                       StatusCase{"update", "tavi", "tavi in update mode", true},
                       // An output whose input belongs to something else: nobody answers.

@@ -311,6 +311,9 @@ TEST_F(Window, WorkerCommandsSetStatusLineAndProgressAndDoneReleasesThePorts) {
 
 TEST_F(Window, UpdateWithoutOpenPortsSaysTheUnitIsNotConnected) {
     Start("update");
+    // A bar left standing by an earlier run goes back to 0 when the button is pressed.
+    PostMessageW(app.dialog, WM_COMMAND, MAKEWPARAM(CMD_UPDATE_PROGRESS, 0), 42);
+    ASSERT_TRUE(WaitUntil([&] { return ProgressPosition(app) == 42; }));
     // The button is disabled until a unit in update mode is seen; its command can still
     // arrive when the link is lost between two ticks. Sent here as the button would send it.
     PostMessageW(app.dialog, WM_COMMAND, MAKEWPARAM(IDC_UPDATE, BN_CLICKED),

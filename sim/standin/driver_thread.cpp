@@ -68,8 +68,11 @@ SimHandle* ListeningInput() {
     return nullptr;
 }
 
-void SendDueReplies(uint64_t now) {
-    while (!g.replies.empty() && g.replies.front().dueMs <= now && !g.unitGone) {
+// One message per pass: its notification runs before the next message is taken, as on a real
+// cable, where each message takes its own time on the wire while the client's notification
+// hands the other buffer back.
+void SendDueReply(uint64_t now) {
+    if (!g.replies.empty() && g.replies.front().dueMs <= now && !g.unitGone) {
         UnitOutput reply = std::move(g.replies.front());
         g.replies.erase(g.replies.begin());
         Log("tx %s", HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
@@ -102,7 +105,7 @@ DWORD WINAPI DriverThread(LPVOID) {
             uint64_t now = NowMs();
             NoticeTimedUnplug();
             CompleteDueSends(now);
-            SendDueReplies(now);
+            SendDueReply(now);
             upTo = g.nextCallbackSerial - 1;
             wait = NextWait(NowMs());
         }

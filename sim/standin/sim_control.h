@@ -61,9 +61,10 @@
 // How the simulated driver behaves, where WinMM leaves it open:
 //   - MIM_OPEN/MIM_CLOSE/MOM_OPEN/MOM_CLOSE, and MOM_DONE of a synchronous send, come on the
 //     caller's thread inside the call; everything else from the stand-in's own driver thread.
-//   - The driver thread fills buffers with everything due in one pass, then runs the
-//     notifications: two replies due together can both be filled before the first
-//     notification runs (as with a driver that fills in the kernel and notifies later).
+//   - The driver thread takes one due output at a time and runs its notifications before it
+//     takes the next, as a cable gives each message its own time on the wire. One output that
+//     holds two messages (SimInject with both) fills both buffers before the first
+//     notification runs, as with a driver that fills in the kernel and notifies later.
 //   - midiInStop, midiInReset and midiOutReset return once the driver thread has delivered the
 //     buffers they handed back (at most 2 s, see "late"); called from inside a notification
 //     they deliver in place.

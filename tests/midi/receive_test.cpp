@@ -6,10 +6,10 @@ namespace {
 
 class Receive : public PortLinkTest {
   protected:
-    // The stand-in delivers everything due in one pass before the notifications run, faster
+    // Two messages injected as one output fill the buffers before the notifications run, faster
     // than any cable. Past the first reply only one buffer is with the driver (the other waits
-    // for the next completion), so a reply that follows another in the same pass finds none and
-    // is dropped. Sending it again until it is parsed tells "receiving goes on" from "no buffer
+    // for the next completion), so a reply that follows another in the same output finds none
+    // and is dropped. Sending it again until it is parsed tells "receiving goes on" from "no buffer
     // ever goes back", which no number of retries would cure.
     bool ParsedAfterRetries(const std::vector<uint8_t>& reply) {
         for (int attempt = 0; attempt < 10; ++attempt) {

@@ -32,6 +32,23 @@ TEST_F(Send, TheUnitReceivesTheBytesAndItsReplyIsParsed) {
     EXPECT_TRUE(PortsOpen());
 }
 
+// Unasked, foreign, truncated and oversized messages and stray short messages ahead of every
+// reply: each arrives in its own time, so the real reply behind them still finds a buffer and
+// is the one parsed.
+TEST_F(Send, EveryReplyBehindNoiseIsParsed) {
+    Configure("normal;noise=1");
+    OpenUnitPorts();
+    for (int i = 0; i < 10; ++i) {
+        ClearReplyCode(TheDevice);
+        SendSysEx(kStatusRequest, sizeof kStatusRequest);
+        ASSERT_TRUE(WaitUntil([] { return LoadReplyCode(TheDevice) == 0x21; }))
+            << "request " << i << "\n"
+            << Transcript();
+    }
+    EXPECT_EQ(TheDevice.FirmwareVersion[0].load(), '2');
+    EXPECT_EQ(TheDevice.FirmwareVersion[1].load(), '1');
+}
+
 // The unit vanishes between two sends; the next send is answered 5 or 6 by the driver.
 struct UnplugCase {
     const char* scenario;

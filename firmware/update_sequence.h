@@ -31,7 +31,7 @@ struct UpdateIo {
     void (*ReadVersion)(void* context, uint8_t version[2]);
     // One counted pause of ms milliseconds that ends early when a reply is stored meanwhile.
     void (*WaitForReply)(void* context, unsigned ms);
-    // False once the ports are gone: no reply can come any more.
+    // False once the ports or the unit are gone: no reply can come any more.
     bool (*LinkOpen)(void* context);
     void (*PostStatus)(void* context, int status);
     void (*PostProgress)(void* context, uint16_t percent);

@@ -66,8 +66,15 @@ void WaitForReply(void*, unsigned ms) {
     }
 }
 
+// Asked only while the unit erases, when nothing is sent that could find it gone: so besides
+// the ports themselves, ask the input whether it still answers (the status tick's probe, which
+// the window does not run during an update). 5 and 6 mean the unit is gone.
 bool LinkOpen(void*) {
-    return PortsOpen();
+    if (!PortsOpen()) {
+        return false;
+    }
+    const unsigned probe = ProbeInputPort();
+    return probe != MMSYSERR_INVALHANDLE && probe != MMSYSERR_NODRIVER;
 }
 
 void PostStatus(void* context, int status) {

@@ -155,6 +155,31 @@ TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {
     EXPECT_FALSE(PortsOpen()); // the send found the unit gone and closed both
 }
 
+// Nothing is sent while the unit erases, so no send can find it gone: the wait must notice by
+// itself, long before its own bound (90 s, beyond this test's bound).
+TEST_F(UpdateWorker, UnplugWhileErasingEndsTheWaitAtOnce) {
+    Start("update;erase=2000;unplug_erase=1");
+    const FirmwareImage image = TestImage();
+    WorkerRun run;
+    RunWorkerToEnd(&image, kBoundMs, run);
+    ASSERT_TRUE(run.done);
+    EXPECT_EQ(StatusesOf(run),
+              (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_TIMEOUT}));
+    uint64_t erasingAt = 0;
+    uint64_t timeoutAt = 0;
+    for (const UpdateEvent& e : run.events) {
+        if (e.kind == EventKind::Status && e.value == UPDATE_ERASING) {
+            erasingAt = e.atUs;
+        }
+        if (e.kind == EventKind::Status && e.value == UPDATE_TIMEOUT) {
+            timeoutAt = e.atUs;
+        }
+    }
+    // Gone 1 s into erasing; noticed within a pause or so (generous for a loaded machine).
+    EXPECT_LT(timeoutAt - erasingAt, 10u * 1000 * 1000);
+    EXPECT_EQ(run.events.back().kind, EventKind::Done);
+}
+
 TEST_F(UpdateWorker, UnitNotInUpdateModeIsToldAndTheWindowAskedToClose) {
     Start("normal");
     const FirmwareImage image = TestImage();

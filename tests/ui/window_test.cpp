@@ -67,8 +67,8 @@ TEST_F(Window, StartsQuietWithEverythingThatNeedsTheUnitDisabled) {
     EXPECT_EQ(LOWORD(range), 126) << "up-down maximum";
     EXPECT_EQ(HIWORD(range), 0) << "up-down minimum";
 
-    // No timer runs before the list is first opened: three ticks' time brings no status line.
-    EXPECT_FALSE(WaitUntil([&] { return !ControlText(app, IDC_DEVICE_TEXT).empty(); }, 1600));
+    // No timer runs before the list is first opened: two ticks' time brings no status line.
+    EXPECT_FALSE(WaitUntil([&] { return !ControlText(app, IDC_DEVICE_TEXT).empty(); }, 1100));
     EXPECT_TRUE(NoEventsLike("open ")) << "a port was opened before the user chose one";
     EXPECT_TRUE(NoEventsLike("rx ")) << "something was sent before the user chose a port";
 }
@@ -142,9 +142,9 @@ TEST_P(StatusLine, ShowsWhatTheUnitReported) {
     ASSERT_TRUE(PickPort(app, c.port));
     ASSERT_TRUE(WaitForControlText(app, IDC_DEVICE_TEXT, c.status))
         << "shows: " << ControlText(app, IDC_DEVICE_TEXT);
-    // The button follows the mode at every tick: it stays as it is over the next ticks.
+    // The button follows the mode at every tick: it stays as it is over the next one.
     EXPECT_TRUE(WaitForEnabled(app, IDC_UPDATE, c.updateEnabled));
-    EXPECT_FALSE(WaitForEnabled(app, IDC_UPDATE, !c.updateEnabled, 1100));
+    EXPECT_FALSE(WaitForEnabled(app, IDC_UPDATE, !c.updateEnabled, 600));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -264,9 +264,9 @@ TEST_F(Window, ChoosingWithTheKeyboardWhileTheListIsClosedOpensNothing) {
     PostMessageW(field, WM_KEYUP, VK_UP, 1 | (3LL << 30));
     ASSERT_TRUE(WaitUntil([&] { return SendMessageW(list, CB_GETCURSEL, 0, 0) == 0; }))
         << "the key did not reach the list";
-    // Over the next two ticks the unit stays shown and nothing is opened or closed.
+    // Over the next tick the unit stays shown and nothing is opened or closed.
     EXPECT_FALSE(
-        WaitUntil([&] { return ControlText(app, IDC_DEVICE_TEXT) != "Firmware 2.1"; }, 1100));
+        WaitUntil([&] { return ControlText(app, IDC_DEVICE_TEXT) != "Firmware 2.1"; }, 600));
     EXPECT_EQ(TranscriptEvents(app, "open ").size(), 2u);
     EXPECT_TRUE(NoEventsLike("close "));
 }

@@ -1,0 +1,23 @@
+# Fails unless PROGRAM imports only the system DLLs in ALLOWED (case-insensitive): the program
+# is shipped alone, without any MinGW runtime DLL beside it.
+#   cmake -DOBJDUMP=... -DPROGRAM=... -DALLOWED=a.dll,b.dll -P check_imports.cmake
+cmake_minimum_required(VERSION 3.20)
+execute_process(COMMAND ${OBJDUMP} -p ${PROGRAM} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "objdump could not read ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" lines "${dump}")
+if(NOT lines)
+  message(FATAL_ERROR "no imports found in ${PROGRAM}")
+endif()
+string(TOLOWER "${ALLOWED}" allowed)
+string(REPLACE "," ";" allowed "${allowed}")
+foreach(line ${lines})
+  string(REGEX REPLACE "DLL Name: *" "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" lower)
+  message(STATUS "imports ${dll}")
+  if(NOT lower IN_LIST allowed)
+    message(FATAL_ERROR "${PROGRAM} imports ${dll}, which is not one of the system DLLs it may use")
+  endif()
+endforeach()

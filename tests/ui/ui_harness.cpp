@@ -371,7 +371,10 @@ bool DismissMessageBox(const MessageBoxView& view, unsigned timeoutMs) {
 
 std::vector<TranscriptEvent> ReadTranscript(const UiApp& app) {
     std::vector<TranscriptEvent> events;
-    std::istringstream lines(ReadWholeFile(app.transcriptPath));
+    std::string content = ReadWholeFile(app.transcriptPath);
+    // A line still being written is left for the next read.
+    content.resize(content.rfind('\n') == std::string::npos ? 0 : content.rfind('\n') + 1);
+    std::istringstream lines(content);
     std::string line;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') {
@@ -379,7 +382,7 @@ std::vector<TranscriptEvent> ReadTranscript(const UiApp& app) {
         }
         const size_t space = line.find(' ');
         if (space == std::string::npos) {
-            continue; // a line still being written
+            continue;
         }
         TranscriptEvent event;
         event.ms = std::atof(line.substr(0, space).c_str());

@@ -180,6 +180,22 @@ TEST_F(UpdateWorker, UnplugWhileErasingEndsTheWaitAtOnce) {
     EXPECT_EQ(run.events.back().kind, EventKind::Done);
 }
 
+// A wake-up left over from an earlier reply must not cut a pause short: nine whole pauses of
+// 50 ms pass before the handshake gives up.
+TEST_F(UpdateWorker, LeftoverWakeUpDoesNotShortenTheHandshake) {
+    Start("update;delay=1000"); // answers long after the handshake has given up
+    SetEvent(ReplyStoredEvent());
+    const FirmwareImage image = TestImage();
+    WorkerRun run;
+    RunWorkerToEnd(&image, kBoundMs, run);
+    ASSERT_TRUE(run.done);
+    ASSERT_GE(run.events.size(), 2u);
+    EXPECT_EQ(run.events[0].value, UPDATE_PREPARING);
+    EXPECT_EQ(run.events[1].kind, EventKind::Status);
+    EXPECT_EQ(run.events[1].value, UPDATE_TIMEOUT);
+    EXPECT_GE(run.events[1].atUs - run.events[0].atUs, 9u * 50 * 1000);
+}
+
 TEST_F(UpdateWorker, UnitNotInUpdateModeIsToldAndTheWindowAskedToClose) {
     Start("normal");
     const FirmwareImage image = TestImage();

@@ -409,7 +409,7 @@ TEST(ShortWaits, HandshakeTimesOutAfterNinePauses) {
     EXPECT_EQ(s.run.pauses, 9u);
 }
 
-TEST(Erase, WaitsForTheUnitAsLongAsItTakes) {
+TEST(UpdateErase, WaitsForTheUnitAsLongAsItTakes) {
     Scripted s;
     s.unit.erase = {Code(0x22, 20000)};
     s.Go();
@@ -417,7 +417,7 @@ TEST(Erase, WaitsForTheUnitAsLongAsItTakes) {
     EXPECT_EQ(s.StatusTime(UPDATE_WRITING), 20000 * 1000u);
 }
 
-TEST(Erase, GivesUpAfterItsBound) {
+TEST(UpdateErase, GivesUpAfterItsBound) {
     Scripted s;
     s.unit.erase = {kNone};
     s.Go();
@@ -429,7 +429,7 @@ TEST(Erase, GivesUpAfterItsBound) {
     ExpectFailureTail(s.run);
 }
 
-TEST(Erase, EndsAtOnceWhenTheLinkIsLost) {
+TEST(UpdateErase, EndsAtOnceWhenTheLinkIsLost) {
     Scripted s;
     s.unit.erase = {kNone};
     s.run.linkOpen = [](uint64_t nowUs) { return nowUs < 1000 * 1000; };
@@ -440,7 +440,7 @@ TEST(Erase, EndsAtOnceWhenTheLinkIsLost) {
     ExpectFailureTail(s.run);
 }
 
-TEST(Erase, AnswerStoredBeforeTheLinkWentIsStillTaken) {
+TEST(UpdateErase, AnswerStoredBeforeTheLinkWentIsStillTaken) {
     Scripted s;
     // Answered, then gone within the same pause: the answer still counts, and the first
     // record then times out.
@@ -451,7 +451,7 @@ TEST(Erase, AnswerStoredBeforeTheLinkWentIsStillTaken) {
     EXPECT_EQ(Statuses(s.run), FailedWith(UPDATE_TIMEOUT));
 }
 
-TEST(ImageCheck, HeaderMismatchIsReportedAsACorruptedFile) {
+TEST(UpdateImageCheck, HeaderMismatchIsReportedAsACorruptedFile) {
     Bytes image = ImageOf(4);
     image[4] = '_';
     Scripted s(image);
@@ -469,7 +469,7 @@ TEST(ImageCheck, HeaderMismatchIsReportedAsACorruptedFile) {
     EXPECT_EQ(s.run.events[5].kind, EventKind::Done);
 }
 
-TEST(ImageCheck, MissingImageIsReportedAsACorruptedFile) {
+TEST(UpdateImageCheck, MissingImageIsReportedAsACorruptedFile) {
     VirtualRun run;
     EXPECT_EQ(RunVirtualWorker(run, nullptr), -1);
     EXPECT_TRUE(run.sends.empty());
@@ -480,7 +480,7 @@ TEST(ImageCheck, MissingImageIsReportedAsACorruptedFile) {
     EXPECT_EQ(run.events[5].kind, EventKind::Done);
 }
 
-TEST(StatusText, EveryCodeHasTheWindowsText) {
+TEST(UpdateStatusTexts, EveryCodeHasTheWindowsText) {
     EXPECT_STREQ(UpdateStatusText(1), "Preparing");
     EXPECT_STREQ(UpdateStatusText(2), "Erasing");
     EXPECT_STREQ(UpdateStatusText(3), "Writing");

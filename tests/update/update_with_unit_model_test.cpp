@@ -65,9 +65,9 @@ void PrintTo(const ScenarioCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class UnitScenarios : public ::testing::TestWithParam<ScenarioCase> {};
+class UpdateAgainstUnitModel : public ::testing::TestWithParam<ScenarioCase> {};
 
-TEST_P(UnitScenarios, EndAsTheUnitBehaves) {
+TEST_P(UpdateAgainstUnitModel, EndAsTheUnitBehaves) {
     const ScenarioCase& c = GetParam();
     ModelRun m(c.scenario);
     m.Go();
@@ -92,7 +92,7 @@ const std::vector<std::string> kNone;
 const std::vector<std::string> kFailed = {"Programming failed/Warning"};
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, UnitScenarios,
+    Cases, UpdateAgainstUnitModel,
     ::testing::Values(
         ScenarioCase{"Clean", "update", UPDATE_SUCCEEDED, kNone, 0, 1},
         ScenarioCase{"SlowUnit", "update;delay=3;erase=4000", UPDATE_SUCCEEDED, kNone, 2356, 1},
@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         ScenarioCase{"NoisyUnit", "update;noise=3", UPDATE_SUCCEEDED, kNone, 0, 1}),
     [](const ::testing::TestParamInfo<ScenarioCase>& param) { return param.param.name; });
 
-TEST(UnitScenarios, CleanRunWritesTheWholeImageAndTheUnitThenRunsIt) {
+TEST(UpdateAgainstUnitModel, CleanRunWritesTheWholeImageAndTheUnitThenRunsIt) {
     ModelRun m("update;version=3230");
     m.Go();
     ASSERT_EQ(m.result, 0);
@@ -134,7 +134,7 @@ TEST(UnitScenarios, CleanRunWritesTheWholeImageAndTheUnitThenRunsIt) {
     EXPECT_EQ(m.run.sends.size(), 2 + kRecords + 2);
 }
 
-TEST(UnitScenarios, UnplugWhileErasingEndsWhenTheLinkGoesNotAfterTheBound) {
+TEST(UpdateAgainstUnitModel, UnplugWhileErasingEndsWhenTheLinkGoesNotAfterTheBound) {
     ModelRun m("update;erase=2000;unplug_erase=1");
     m.Go();
     // Gone at 1000 ms: noticed before the next 50 ms pause.
@@ -148,7 +148,7 @@ TEST(UnitScenarios, UnplugWhileErasingEndsWhenTheLinkGoesNotAfterTheBound) {
     EXPECT_LE(timeoutAt, 1050 * 1000u);
 }
 
-TEST(UnitScenarios, SlowUnitTakesAsLongAsItsAnswersAndNoLonger) {
+TEST(UpdateAgainstUnitModel, SlowUnitTakesAsLongAsItsAnswersAndNoLonger) {
     ModelRun m("update;delay=2;erase=3000");
     m.Go();
     ASSERT_EQ(m.result, 0);

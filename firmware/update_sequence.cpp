@@ -178,9 +178,10 @@ int RunUpdateSequence(const UpdateIo& io, const FirmwareImage* image) {
     ImageCursor cursor = image ? image->start : nullptr;
     // Without an image (the resource could not be located at start-up) there is nothing to
     // check: that is reported like a damaged one.
+    // The window is asked to close only once, after "Programming failed": a close request
+    // posted here would end the program before the user could read that second box.
     if (!image || CheckImageHeader(*image, cursor) != 0) {
         io.ShowMessage(io.context, "Data file corrupted", kCaptionError);
-        io.RequestClose(io.context);
         return -1;
     }
     if (Handshake(io) != 0 || Erase(io) != 0) {

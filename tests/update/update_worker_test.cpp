@@ -221,14 +221,13 @@ TEST_F(UpdateWorker, MissingImageIsReportedAsACorruptedFile) {
     RunWorkerToEnd(nullptr, kBoundMs, run);
     ASSERT_TRUE(run.done);
     const std::vector<EventKind> expected = {EventKind::Status, EventKind::Message,
-                                             EventKind::Close,  EventKind::Message,
-                                             EventKind::Close,  EventKind::Done};
+                                             EventKind::Message, EventKind::Close, EventKind::Done};
     EXPECT_EQ(Kinds(run), expected);
     ASSERT_EQ(run.events.size(), expected.size());
     EXPECT_EQ(run.events[1].text, "Data file corrupted");
     EXPECT_EQ(run.events[1].caption, "Error");
-    EXPECT_EQ(run.events[3].text, "Programming failed");
-    EXPECT_EQ(run.events[3].caption, "Warning");
+    EXPECT_EQ(run.events[2].text, "Programming failed");
+    EXPECT_EQ(run.events[2].caption, "Warning");
     SimUnitView view{};
     api.unitSnapshot(&view);
     EXPECT_EQ(view.messagesReceived, 0u); // nothing was sent

@@ -47,7 +47,6 @@ void Send(void* context, const uint8_t* bytes, size_t length) {
     if (LinkUp(run) && run.respond) {
         run.respond(run.nowUs, message, run.pending);
     }
-    run.nowUs += run.sendUs;
     Deliver(run);
 }
 
@@ -67,7 +66,6 @@ void ReadVersion(void* context, uint8_t version[2]) {
 
 void WaitForReply(void* context, unsigned ms) {
     VirtualRun& run = Run(context);
-    ++run.pauses;
     uint64_t end = run.nowUs + uint64_t{ms} * 1000;
     if (run.tickUs != 0) {
         // A sleeping thread wakes only on a scheduler tick.
@@ -122,34 +120,46 @@ int RunVirtualWorker(VirtualRun& run, const FirmwareImage* image) {
     return RunUpdateWorker(io, image, PostDone);
 }
 
-std::vector<int> Statuses(const VirtualRun& run) {
-    std::vector<int> statuses;
-    for (const UpdateEvent& event : run.events) {
-        if (event.kind == EventKind::Status) {
-            statuses.push_back(event.value);
+std::vector<std::string> Summary(const std::vector<UpdateEvent>& events) {
+    std::vector<std::string> lines;
+    for (const UpdateEvent& e : events) {
+        switch (e.kind) {
+        case EventKind::Status:
+            lines.push_back("status " + std::to_string(e.value));
+            break;
+        case EventKind::Message:
+            lines.push_back(e.text + "/" + e.caption);
+            break;
+        case EventKind::Close:
+            lines.push_back("close");
+            break;
+        case EventKind::Done:
+            lines.push_back("done");
+            break;
+        case EventKind::Progress:
+            break;
         }
     }
-    return statuses;
+    return lines;
 }
 
-std::vector<int> ProgressValues(const VirtualRun& run) {
+std::vector<int> ProgressValues(const std::vector<UpdateEvent>& events) {
     std::vector<int> values;
-    for (const UpdateEvent& event : run.events) {
-        if (event.kind == EventKind::Progress) {
-            values.push_back(event.value);
+    for (const UpdateEvent& e : events) {
+        if (e.kind == EventKind::Progress) {
+            values.push_back(e.value);
         }
     }
     return values;
 }
 
-std::vector<UpdateEvent> TailEvents(const VirtualRun& run) {
-    size_t first = run.events.size();
-    while (first > 0 && run.events[first - 1].kind != EventKind::Status &&
-           run.events[first - 1].kind != EventKind::Progress) {
-        --first;
+uint64_t StatusAtUs(const std::vector<UpdateEvent>& events, int status) {
+    for (const UpdateEvent& e : events) {
+        if (e.kind == EventKind::Status && e.value == status) {
+            return e.atUs;
+        }
     }
-    return std::vector<UpdateEvent>(run.events.begin() + static_cast<long>(first),
-                                    run.events.end());
+    return UINT64_MAX;
 }
 
 size_t CountSends(const VirtualRun& run, const std::vector<uint8_t>& bytes) {

@@ -43,13 +43,11 @@ struct VirtualRun {
     LinkProbe linkOpen;    // empty: the link never goes
     uint64_t tickUs = 0;   // 0: a pause lasts exactly its length; else it ends on a tick
     bool earlyWake = true; // a pause ends as soon as a reply is stored
-    uint64_t sendUs = 0;   // how long a send blocks
     uint64_t nowUs = 0;
     DeviceState device;
     std::vector<TimedReply> pending;
     std::vector<SentMessage> sends;
     std::vector<UpdateEvent> events;
-    unsigned pauses = 0;
 };
 
 // The io record bound to run.
@@ -58,10 +56,10 @@ UpdateIo VirtualIo(VirtualRun& run);
 // The worker's body in virtual time: the sequence, the failure report and Done.
 int RunVirtualWorker(VirtualRun& run, const FirmwareImage* image);
 
-// Helpers for reading a finished run.
-std::vector<int> Statuses(const VirtualRun& run);
-std::vector<int> ProgressValues(const VirtualRun& run);
-// The kinds of the events after the last status or progress post, e.g. Message, Close, Done.
-std::vector<UpdateEvent> TailEvents(const VirtualRun& run);
-// How often exactly these bytes were sent.
+// Reading a run's events: statuses as "status N", boxes as "text/caption", then "close" and
+// "done"; progress left out (ProgressValues has it).
+std::vector<std::string> Summary(const std::vector<UpdateEvent>& events);
+std::vector<int> ProgressValues(const std::vector<UpdateEvent>& events);
+// When status was first posted, or UINT64_MAX.
+uint64_t StatusAtUs(const std::vector<UpdateEvent>& events, int status);
 size_t CountSends(const VirtualRun& run, const std::vector<uint8_t>& bytes);

@@ -1,18 +1,43 @@
-// Image end, header check and record walk on small hand-made images.
+// Header check and record walk on small hand-made images, and the shape of the committed
+// stand-in image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "firmware/image.h"
-#include "tests/firmware/image_walk.h"
+
+extern const uint8_t kStandInImage[];
+extern const size_t kStandInImageSize;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Text(const std::string& text) {
-    return Bytes(text.begin(), text.end());
+using RecordSpan = std::pair<size_t, size_t>; // offset from the image start, length
+
+struct WalkResult {
+    int header; // CheckImageHeader's result
+    std::vector<RecordSpan> records;
+    size_t stoppedAt; // cursor offset when NextRecord found no further record
+};
+
+// Walks an image the way the update does: the cursor moves past a record once it is "accepted".
+WalkResult WalkImage(const uint8_t* bytes, size_t size) {
+    const FirmwareImage image = MakeFirmwareImage(bytes, size);
+    ImageCursor cursor = image.start;
+    WalkResult result{CheckImageHeader(image, cursor), {}, 0};
+    SysExMessage record{};
+    while (result.header == 0 && NextRecord(image, cursor, record) == 1) {
+        result.records.push_back({static_cast<size_t>(record.bytes - image.start), record.length});
+        cursor += record.length;
+    }
+    result.stoppedAt = result.header == 0 ? static_cast<size_t>(cursor - image.start) : 0;
+    return result;
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -23,122 +48,79 @@ Bytes Join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-const Bytes kPrefix = Text("tavi ");
-const Bytes kSignature = Text("(c)Quenbrook Signalwerkstatt KG");
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
 const Bytes kCr = {0x0D};
 const Bytes kEnd = {0xFF};
-// Bytes 5..23: never examined, so anything goes (but 0xFF, which would end the image).
-const Bytes kAnyMiddle = {'9', '9', 0x00, 0x7F, 0xF0, 0xF7, 0x80, 'x', 'x', 'x',
-                          'x', 'x', 'x',  'x',  'x',  'x',  'x',  'x', 'x'};
 const Bytes kRecordA = {0xF0, 0x2C, 0x4D, 0x30, 0x01, 0x02, 0xF7};
 const Bytes kRecordB = {0xF0, 0x2C, 0x4D, 0x30, 0x03, 0x04, 0x05, 0xF7};
 
-Bytes Header(const Bytes& prefix = kPrefix, const Bytes& signature = kSignature) {
-    return Join({prefix, kAnyMiddle, signature, kCr});
+const char* const kSignature = "(c)Quenbrook Signalwerkstatt KG";
+
+// Bytes 5..23 are never examined, so anything but 0xFF (which would end the image) goes there.
+Bytes Header(const char* prefix = "tavi ", const char* signature = kSignature) {
+    const Bytes anyMiddle = {'9', '9', 0x00, 0x7F, 0xF0, 0xF7, 0x80, 'x', 'x', 'x',
+                             'x', 'x', 'x',  'x',  'x',  'x',  'x',  'x', 'x'};
+    return Join({Text(prefix), anyMiddle, Text(signature), kCr});
 }
 
-TEST(ImageEnd, IsTheFirstTerminatorOrTheEndOfTheResource) {
+TEST(ImageWalk, ChecksTheHeaderThenFindsEachRecordFromF0ThroughF7) {
     struct Case {
-        const char* name;
         Bytes bytes;
-        size_t end;
-    };
-    const Case cases[] = {
-        {"empty resource", {}, 0},
-        {"terminator first", {0xFF, 0x41}, 0},
-        {"terminator inside", {0x41, 0x42, 0xFF, 0x43, 0xFF}, 2},
-        {"no terminator", {0x41, 0x42, 0x43}, 3},
-    };
-    for (const Case& c : cases) {
-        const FirmwareImage image = MakeFirmwareImage(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(static_cast<size_t>(image.end - image.start), c.end) << c.name;
-        EXPECT_EQ(static_cast<size_t>(image.limit - image.start), c.bytes.size()) << c.name;
-    }
-}
-
-TEST(ImageHeader, ComparesPrefixAndSignatureOnly) {
-    const Bytes signatureLastDiffers = Text("(c)Quenbrook Signalwerkstatt KH");
-    const Bytes signatureFirstDiffers = Text("[c)Quenbrook Signalwerkstatt KG");
-    const Bytes full = Join({Header(), kEnd});
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        int result;
-    };
-    const Case cases[] = {
-        {"prefix, any 19 bytes, signature", full, 0},
-        {"byte 4 not a space", Join({Header(Text("tavi_")), kEnd}), -1},
-        {"first byte differs", Join({Header(Text("Tavi ")), kEnd}), -1},
-        {"signature differs in its last character",
-         Join({Header(kPrefix, signatureLastDiffers), kEnd}), -1},
-        {"signature differs in its first character",
-         Join({Header(kPrefix, signatureFirstDiffers), kEnd}), -1},
-        {"resource ends inside the signature", Bytes(full.begin(), full.begin() + 40), -1},
-        {"resource ends inside the prefix", Text("tav"), -1},
-        {"empty resource", {}, -1},
-    };
-    for (const Case& c : cases) {
-        // An exactly sized copy: reading past the resource would show under ASan.
-        const Bytes bytes = c.bytes;
-        const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-        ImageCursor cursor = image.start;
-        EXPECT_EQ(CheckImageHeader(image, cursor), c.result) << c.name;
-        if (c.result == 0) {
-            EXPECT_EQ(cursor - image.start, 55) << c.name;
-        }
-    }
-}
-
-TEST(RecordWalk, FindsEachRecordFromF0ThroughF7) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
+        int header;
         std::vector<RecordSpan> records;
         size_t stoppedAt;
     };
+    const Bytes header = Header();
+    const Bytes junk = {0x0A, 0x41, 0x00, 0x7F, 0xF7};
+    const Bytes cutRecord = {0xF0, 0x2C, 0x4D, 0x30, 0x01};
     const Case cases[] = {
-        {"header only", Join({Header(), kEnd}), {}, 56},
-        {"two records",
-         Join({Header(), kRecordA, kCr, kRecordB, kCr, kEnd}),
-         {{56, 7}, {64, 8}},
-         73},
-        {"junk between records is skipped like 0x0D",
-         Join({Header(), kRecordA, {0x0A, 0x41, 0x00, 0x7F, 0xF7}, kRecordB, kEnd}),
-         {{56, 7}, {68, 8}},
-         76},
-        {"a record without F7 ends the walk",
-         Join({Header(), kRecordA, kCr, {0xF0, 0x2C, 0x4D, 0x30, 0x01, 0x0D}, kEnd}),
-         {{56, 7}},
-         64},
-        {"an F7 after the terminator does not close a record",
-         Join({Header(), {0xF0, 0x2C, 0x4D, 0x30, 0x01}, kEnd, {0xF7}}),
-         {},
-         56},
-        {"no terminator: the resource end ends the walk",
-         Join({Header(), kRecordA, kCr, kRecordB}),
-         {{56, 7}, {64, 8}},
-         72},
-        {"a second F0 inside a record is carried, not restarted at",
-         Join({Header(), {0xF0, 0x2C, 0xF0, 0x2C, 0x4D, 0x30, 0xF7}, kCr, kEnd}),
-         {{56, 7}},
-         64},
-        {"first 0xFF inside the header: the walk starts past the end",
-         Join({Text("tavi 21-"), kEnd, Bytes(15, 'x'), kSignature, kCr, kRecordA, kCr, kEnd}),
+        // header only
+        {Join({header, kEnd}), 0, {}, 56},
+        // byte 4 not a space; first byte differs
+        {Join({Header("tavi_"), kEnd}), -1, {}, 0},
+        {Join({Header("Tavi "), kEnd}), -1, {}, 0},
+        // the signature differs in its last character; in its first
+        {Join({Header("tavi ", "(c)Quenbrook Signalwerkstatt KH"), kEnd}), -1, {}, 0},
+        {Join({Header("tavi ", "[c)Quenbrook Signalwerkstatt KG"), kEnd}), -1, {}, 0},
+        // the resource ends inside the signature; inside the prefix; at once
+        {Bytes(header.begin(), header.begin() + 40), -1, {}, 0},
+        {Text("tav"), -1, {}, 0},
+        {{}, -1, {}, 0},
+        // two records
+        {Join({header, kRecordA, kCr, kRecordB, kCr, kEnd}), 0, {{56, 7}, {64, 8}}, 73},
+        // junk between records is skipped like 0x0D
+        {Join({header, kRecordA, junk, kRecordB, kEnd}), 0, {{56, 7}, {68, 8}}, 76},
+        // a record without F7 ends the walk
+        {Join({header, kRecordA, kCr, cutRecord, kCr, kEnd}), 0, {{56, 7}}, 64},
+        // an F7 after the terminator does not close a record
+        {Join({header, cutRecord, kEnd, {0xF7}}), 0, {}, 56},
+        // no terminator: the resource end ends the walk
+        {Join({header, kRecordA, kCr, kRecordB}), 0, {{56, 7}, {64, 8}}, 72},
+        // a second F0 inside a record is carried, not restarted at
+        {Join({header, {0xF0, 0x2C, 0xF0, 0x2C, 0x4D, 0x30, 0xF7}, kCr, kEnd}), 0, {{56, 7}}, 64},
+        // the first 0xFF inside the header: the walk starts past the end
+        {Join({Text("tavi 21-"), kEnd, Bytes(15, 'x'), Text(kSignature), kCr, kRecordA, kEnd}),
+         0,
          {},
          55},
     };
-    for (const Case& c : cases) {
-        const Bytes bytes = c.bytes;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        // An exactly sized copy: reading past the resource shows under ASan.
+        const Bytes bytes = cases[i].bytes;
         const WalkResult walk = WalkImage(bytes.data(), bytes.size());
-        EXPECT_EQ(walk.header, 0) << c.name;
-        EXPECT_EQ(walk.records, c.records) << c.name;
-        EXPECT_EQ(walk.stoppedAt, c.stoppedAt) << c.name;
+        EXPECT_EQ(walk.header, cases[i].header);
+        EXPECT_EQ(walk.records, cases[i].records);
+        EXPECT_EQ(walk.stoppedAt, cases[i].stoppedAt);
     }
 }
 
 // The cursor stays on a record until the caller moves it, so a record the unit rejected is
 // found again and resent.
-TEST(RecordWalk, LeavesTheCursorOnTheRecordUntilMoved) {
+TEST(ImageWalk, LeavesTheCursorOnTheRecordUntilMoved) {
     const Bytes bytes = Join({Header(), {0x0D, 0x0D}, kRecordA, kCr, kRecordB, kCr, kEnd});
     const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
     ImageCursor cursor = image.start;
@@ -150,7 +132,44 @@ TEST(RecordWalk, LeavesTheCursorOnTheRecordUntilMoved) {
     EXPECT_EQ(first.bytes - image.start, 58);
     EXPECT_EQ(again.bytes, first.bytes);
     EXPECT_EQ(again.length, 7u);
-    EXPECT_EQ(cursor, first.bytes);
+}
+
+TEST(StandInImage, HasTheShapeOfTheReleasedImage) {
+    ASSERT_EQ(kStandInImageSize, 68594u);
+    const WalkResult walk = WalkImage(kStandInImage, kStandInImageSize);
+    ASSERT_EQ(walk.header, 0);
+    // Nothing but records between the header and the terminator: each F0 2C 4D 30 ... F7 with
+    // 7-bit bytes between, followed by 0x0D.
+    size_t expectedOffset = IMAGE_HEADER_LENGTH;
+    size_t full = 0;
+    size_t shortest = 255;
+    size_t longest = 0;
+    int bad = 0;
+    for (const auto& [offset, length] : walk.records) {
+        const uint8_t* p = kStandInImage + offset;
+        const bool ok = offset == expectedOffset && offset + length < kStandInImageSize &&
+                        std::memcmp(p, "\xF0\x2C\x4D\x30", 4) == 0 && p[length - 1] == 0xF7 &&
+                        p[length] == 0x0D &&
+                        std::all_of(p + 1, p + length - 1, [](uint8_t b) { return b < 0x80; });
+        if (!ok && ++bad <= 5) {
+            ADD_FAILURE() << "record at offset " << offset << ", length " << length;
+        }
+        expectedOffset = offset + length + 1;
+        full += length == 29;
+        shortest = std::min(shortest, length);
+        longest = std::max(longest, length);
+    }
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(walk.records.size(), 2357u);
+    EXPECT_EQ(full, 2165u);
+    EXPECT_EQ(shortest, 12u);
+    EXPECT_EQ(longest, 29u);
+    EXPECT_EQ(expectedOffset, kStandInImageSize - 1);
+    EXPECT_EQ(walk.stoppedAt, kStandInImageSize - 1);
+    EXPECT_EQ(kStandInImage[kStandInImageSize - 1], 0xFF);
+    // The version characters sit at flash addresses 0 and 1: the first record's first data bytes.
+    EXPECT_EQ(kStandInImage[IMAGE_HEADER_LENGTH + 8], '2');
+    EXPECT_EQ(kStandInImage[IMAGE_HEADER_LENGTH + 9], '1');
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,25 +15,22 @@ using Bytes = std::vector<uint8_t>;
 using Calls = std::vector<std::string>;
 
 // A sink that writes down every call, the way the window would receive them.
-struct RecordingSink {
-    SettingsSink sink{this, OnOption, OnMmcId, OnBrightness};
-    Calls calls;
+void Note(void* calls, const std::string& call) {
+    static_cast<Calls*>(calls)->push_back(call);
+}
 
-    static void OnOption(void* context, Option option, bool on) {
-        static const char* const kNames[OPTION_COUNT] = {"blank zero", "blank frames",
-                                                         "no stationary LTC", "flywheel"};
-        Record(context, std::string(kNames[option]) + (on ? " on" : " off"));
-    }
-    static void OnMmcId(void* context, int id) {
-        Record(context, id == MMC_ID_NONE ? "MMC ID none" : "MMC ID " + std::to_string(id));
-    }
-    static void OnBrightness(void* context, uint8_t level) {
-        Record(context, "brightness " + std::to_string(level));
-    }
-    static void Record(void* context, std::string call) {
-        static_cast<RecordingSink*>(context)->calls.push_back(std::move(call));
-    }
-};
+SettingsSink RecordingSink(Calls& calls) {
+    return {&calls,
+            [](void* c, Option option, bool on) {
+                static const char* const kNames[OPTION_COUNT] = {"blank zero", "blank frames",
+                                                                 "no stationary LTC", "flywheel"};
+                Note(c, std::string(kNames[option]) + (on ? " on" : " off"));
+            },
+            [](void* c, int id) {
+                Note(c, id == MMC_ID_NONE ? "MMC ID none" : "MMC ID " + std::to_string(id));
+            },
+            [](void* c, uint8_t level) { Note(c, "brightness " + std::to_string(level)); }};
+}
 
 // A state that differs from every value a reply could store, so that any change shows.
 void Prime(DeviceState& state) {
@@ -47,16 +43,6 @@ void Prime(DeviceState& state) {
 std::string Version(const DeviceState& state) {
     return {static_cast<char>(state.FirmwareVersion[0]),
             static_cast<char>(state.FirmwareVersion[1])};
-}
-
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char two[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X ", b);
-        text += two;
-    }
-    return text;
 }
 
 struct Case {
@@ -101,18 +87,19 @@ const Case kCases[] = {
 TEST(ReplyParser, AppliesEachReplyToStateAndSinkAndIgnoresTheRest) {
     for (bool withSink : {true, false}) {
         for (const Case& c : kCases) {
-            SCOPED_TRACE(Hex(c.reply) + (withSink ? "with a sink" : "before a sink"));
+            SCOPED_TRACE(testing::PrintToString(c.reply) + (withSink ? " with a sink" : ""));
             DeviceState state;
             Prime(state);
-            RecordingSink recorder;
+            Calls calls;
+            const SettingsSink sink = RecordingSink(calls);
             if (withSink) {
-                InstallSettingsSink(state, &recorder.sink);
+                InstallSettingsSink(state, &sink);
             }
             EXPECT_EQ(ReplyParser(state, c.reply.data(), c.reply.size()), c.code ? 1 : 0);
             EXPECT_EQ(state.ReplyCode, c.code);
             EXPECT_EQ(state.DeviceMode, c.mode);
             EXPECT_EQ(Version(state), c.version);
-            EXPECT_EQ(recorder.calls, withSink && *c.call ? Calls{c.call} : Calls{});
+            EXPECT_EQ(calls, withSink && *c.call ? Calls{c.call} : Calls{});
         }
     }
 }
@@ -132,8 +119,10 @@ TEST(ReplyParser, ReadsOnlyWhatItIsGiven) {
     EXPECT_EQ(ReplyParser(state, longer, sizeof(longer)), 1);
     EXPECT_EQ(Version(state), "21");
     // A sink with some operations missing takes what it has.
-    RecordingSink recorder;
-    SettingsSink partial{&recorder, nullptr, RecordingSink::OnMmcId, nullptr};
+    Calls calls;
+    SettingsSink partial = RecordingSink(calls);
+    partial.OptionReported = nullptr;
+    partial.BrightnessReported = nullptr;
     InstallSettingsSink(state, &partial);
     const Bytes replies[] = {{0xF0, 0x2C, 0x4D, 0x62, 0x01, 0xF7},
                              {0xF0, 0x2C, 0x4D, 0x66, 0x0F, 0xF7},
@@ -141,7 +130,7 @@ TEST(ReplyParser, ReadsOnlyWhatItIsGiven) {
     for (const Bytes& reply : replies) {
         EXPECT_EQ(ReplyParser(state, reply.data(), reply.size()), 1);
     }
-    EXPECT_EQ(recorder.calls, Calls{"MMC ID 5"});
+    EXPECT_EQ(calls, Calls{"MMC ID 5"});
 }
 
 // The update worker clears the code, waits for it, then reads the version: it must see the

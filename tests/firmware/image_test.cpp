@@ -118,22 +118,6 @@ TEST(ImageWalk, ChecksTheHeaderThenFindsEachRecordFromF0ThroughF7) {
     }
 }
 
-// The cursor stays on a record until the caller moves it, so a record the unit rejected is
-// found again and resent.
-TEST(ImageWalk, LeavesTheCursorOnTheRecordUntilMoved) {
-    const Bytes bytes = Join({Header(), {0x0D, 0x0D}, kRecordA, kCr, kRecordB, kCr, kEnd});
-    const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-    ImageCursor cursor = image.start;
-    ASSERT_EQ(CheckImageHeader(image, cursor), 0);
-    SysExMessage first{};
-    SysExMessage again{};
-    ASSERT_EQ(NextRecord(image, cursor, first), 1);
-    ASSERT_EQ(NextRecord(image, cursor, again), 1);
-    EXPECT_EQ(first.bytes - image.start, 58);
-    EXPECT_EQ(again.bytes, first.bytes);
-    EXPECT_EQ(again.length, 7u);
-}
-
 TEST(StandInImage, HasTheShapeOfTheReleasedImage) {
     ASSERT_EQ(kStandInImageSize, 68594u);
     const WalkResult walk = WalkImage(kStandInImage, kStandInImageSize);

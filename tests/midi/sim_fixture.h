@@ -6,12 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
 #include "sim/standin/sim_control.h"
+
+const uint8_t kStatusRequest[] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
 
 // Polls condition every millisecond until it holds or boundMs have passed. True if it held.
 template <typename Condition> bool WaitUntil(Condition condition, DWORD boundMs = 3000) {
@@ -31,15 +34,13 @@ class PortLinkTest : public ::testing::Test {
 
     void SetUp() override {
         ASSERT_EQ(SimLoadApi(&sim), 0) << "the stand-in winmm.dll is not the one loaded";
-        CloseInputPort();
-        CloseOutputPort();
+        TearDown();
         TheDevice.ReplyCode.store(0);
         TheDevice.DeviceMode.store(Absent);
         TheDevice.FirmwareVersion[0].store(0);
         TheDevice.FirmwareVersion[1].store(0);
         ResetEvent(ReplyStoredEvent());
     }
-
     void TearDown() override {
         CloseInputPort();
         CloseOutputPort();
@@ -47,46 +48,48 @@ class PortLinkTest : public ::testing::Test {
 
     // Configures the stand-in and starts a fresh transcript.
     void Configure(const char* scenario) {
-        ASSERT_EQ(sim.configure(scenario), 0) << scenario << ": " << ConfigureError();
+        char error[256] = {};
+        const int result = sim.configure(scenario);
+        if (result != 0) {
+            sim.configureError(error, sizeof error);
+        }
+        ASSERT_EQ(result, 0) << scenario << ": " << error;
         sim.clearTranscript();
     }
 
-    std::string ConfigureError() {
-        char text[256];
-        sim.configureError(text, sizeof text);
-        return text;
-    }
-
-    // The default ports of the stand-in are Other|tavi and Other|tavi MIDI In: the unit's
-    // pair is output 1 and input 1.
+    // The stand-in's default ports are Other|tavi and Other|tavi MIDI In: the unit's pair is
+    // output 1 and input 1.
     void OpenUnitPorts() {
         ASSERT_EQ(OpenOutputPort(1), 0);
         ASSERT_EQ(OpenInputPort(1), 0);
         ASSERT_TRUE(PortsOpen());
     }
 
-    // The transcript's events since the last clear, without their times.
-    std::vector<std::string> Events() {
+    // The transcript since the last clear, one event a line, without their times.
+    std::string Transcript() {
         const int length = sim.readTranscript(nullptr, 0);
         std::string text(static_cast<size_t>(length) + 1, '\0');
         sim.readTranscript(&text[0], length + 1);
         text.resize(static_cast<size_t>(length));
-        std::vector<std::string> events;
-        size_t begin = 0;
-        while (begin < text.size()) {
-            size_t end = text.find('\n', begin);
-            if (end == std::string::npos) {
-                end = text.size();
-            }
+        std::string events;
+        for (size_t begin = 0; begin < text.size();) {
+            const size_t end = std::min(text.find('\n', begin), text.size());
             const std::string line = text.substr(begin, end - begin);
-            const size_t space = line.find(' ');
-            events.push_back(space == std::string::npos ? line : line.substr(space + 1));
+            events += line.substr(line.find(' ') + 1) + "\n";
             begin = end + 1;
         }
         return events;
     }
-
-    // Position of the first event that begins with prefix, or -1.
+    std::vector<std::string> Events() {
+        std::vector<std::string> events;
+        const std::string text = Transcript();
+        for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
+             begin = end + 1) {
+            events.push_back(text.substr(begin, end - begin));
+        }
+        return events;
+    }
+    // Position of the first event that begins with prefix, or -1; how many do.
     int IndexOf(const std::string& prefix) {
         const std::vector<std::string> events = Events();
         for (size_t i = 0; i < events.size(); ++i) {
@@ -96,21 +99,12 @@ class PortLinkTest : public ::testing::Test {
         }
         return -1;
     }
-
     int CountOf(const std::string& prefix) {
         int count = 0;
         for (const std::string& event : Events()) {
             count += event.compare(0, prefix.size(), prefix) == 0;
         }
         return count;
-    }
-
-    std::string Transcript() {
-        std::string all;
-        for (const std::string& event : Events()) {
-            all += event + "\n";
-        }
-        return all;
     }
 
     // The unit sends these bytes now.

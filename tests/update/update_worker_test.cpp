@@ -2,6 +2,7 @@
 // the driver's thread, real posted commands and message boxes.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "firmware/update_sequence.h"
@@ -13,145 +14,99 @@
 
 namespace {
 
+using Lines = std::vector<std::string>;
+
 constexpr DWORD kBoundMs = 60000; // far beyond any run here; only a hang reaches it
-constexpr size_t kRecords = 2357;
 
-FirmwareImage TestImage() {
-    return MakeFirmwareImage(kTestImage, kTestImageSize);
+std::string St(int status) {
+    return "status " + std::to_string(status);
 }
 
-// The embedded image cut after its first records, with its terminator: a shorter run.
-std::vector<uint8_t> FirstRecordsOfTestImage(unsigned records) {
-    const FirmwareImage image = TestImage();
-    ImageCursor cursor = image.start + IMAGE_HEADER_LENGTH;
-    SysExMessage record{};
-    for (unsigned i = 0; i < records && NextRecord(image, cursor, record) == 1; ++i) {
-        cursor += record.length;
-    }
-    std::vector<uint8_t> bytes(image.start, cursor);
-    bytes.push_back(0x0D);
-    bytes.push_back(0xFF);
-    return bytes;
-}
+const Lines kFailedTail = {"Programming failed/Warning", "close", "done"};
 
 class UpdateWorker : public ::testing::Test {
   protected:
     SimApi api{};
+    WorkerRun run;
+
     void Start(const char* scenario) {
         ASSERT_EQ(ConfigureUnit(api, scenario), 0) << "the stand-in winmm.dll is not loaded";
         ASSERT_EQ(OpenUnitPorts(), 0);
     }
+    // Runs the worker on bytes (the embedded image by default) to its end.
+    void Go(const std::vector<uint8_t>* bytes = nullptr, bool noImage = false) {
+        ASSERT_FALSE(HasFatalFailure());
+        const FirmwareImage image = bytes ? MakeFirmwareImage(bytes->data(), bytes->size())
+                                          : MakeFirmwareImage(kTestImage, kTestImageSize);
+        RunWorkerToEnd(noImage ? nullptr : &image, kBoundMs, run);
+        ASSERT_EQ(run.started, 0);
+        ASSERT_TRUE(run.done);
+        EXPECT_EQ(run.eventsAfterDone, 0u);
+    }
+    // Every record accepted: the statuses in order, a rising progress value per record up to 99
+    // between Writing and Succeeded, done last, no box and no close.
+    void ExpectSucceeded(unsigned records) {
+        ASSERT_FALSE(HasFatalFailure());
+        EXPECT_EQ(Summary(run.events), (Lines{St(UPDATE_PREPARING), St(UPDATE_ERASING),
+                                              St(UPDATE_WRITING), St(UPDATE_SUCCEEDED), "done"}));
+        const std::vector<int> progress = ProgressValues(run.events);
+        ASSERT_EQ(progress.size(), records);
+        for (size_t i = 1; i < progress.size(); ++i) {
+            ASSERT_LE(progress[i - 1], progress[i]);
+        }
+        EXPECT_EQ(progress.back(), 99);
+        EXPECT_EQ(run.events[3].kind, EventKind::Progress);
+        EXPECT_EQ(run.events[run.events.size() - 3].kind, EventKind::Progress);
+        SimUnitView view{};
+        api.unitSnapshot(&view);
+        EXPECT_EQ(view.recordsAccepted, records);
+    }
     void TearDown() override { CloseUnitPorts(); }
 };
 
-std::vector<EventKind> Kinds(const WorkerRun& run) {
-    std::vector<EventKind> kinds;
-    for (const UpdateEvent& e : run.events) {
-        kinds.push_back(e.kind);
-    }
-    return kinds;
-}
-
-std::vector<int> StatusesOf(const WorkerRun& run) {
-    std::vector<int> statuses;
-    for (const UpdateEvent& e : run.events) {
-        if (e.kind == EventKind::Status) {
-            statuses.push_back(e.value);
-        }
-    }
-    return statuses;
-}
-
-// A successful run posts Preparing, Erasing, Writing, a progress value per record rising to 99,
-// Succeeded, and done last; it shows no box and asks for no close.
-void ExpectSucceeded(const WorkerRun& run, size_t records = kRecords, int lastProgress = 99) {
-    ASSERT_EQ(run.started, 0);
-    ASSERT_TRUE(run.done);
-    EXPECT_EQ(run.eventsAfterDone, 0u);
-    EXPECT_EQ(StatusesOf(run), (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_WRITING,
-                                                 UPDATE_SUCCEEDED}));
-    std::vector<int> progress;
-    for (const UpdateEvent& e : run.events) {
-        EXPECT_NE(e.kind, EventKind::Message) << e.caption << ": " << e.text;
-        EXPECT_NE(e.kind, EventKind::Close);
-        if (e.kind == EventKind::Progress) {
-            progress.push_back(e.value);
-        }
-    }
-    ASSERT_EQ(progress.size(), records);
-    for (size_t i = 1; i < progress.size(); ++i) {
-        ASSERT_LE(progress[i - 1], progress[i]);
-    }
-    EXPECT_EQ(progress.back(), lastProgress);
-    // Writing comes before the first progress value, Succeeded after the last.
-    const std::vector<EventKind> kinds = Kinds(run);
-    EXPECT_EQ(kinds[2], EventKind::Status);
-    EXPECT_EQ(kinds[3], EventKind::Progress);
-    EXPECT_EQ(kinds[kinds.size() - 2], EventKind::Status);
-    EXPECT_EQ(kinds.back(), EventKind::Done);
-}
-
-// Sends the Status request over the link and waits, boundedly, for the unit's answer.
-uint8_t AskStatus() {
+TEST_F(UpdateWorker, FullUpdateSucceedsAndTheUnitThenRunsTheNewVersion) {
+    Start("update;version=3230");
+    Go();
+    ExpectSucceeded(2357);
+    // After done the window closes the ports; the user picks the port again.
+    CloseUnitPorts();
+    ASSERT_EQ(OpenUnitPorts(), 0);
     ClearReplyCode(TheDevice);
     const SysExMessage& status = MessageTable[MSG_STATUS_REQUEST];
     SendSysEx(status.bytes, status.length);
     for (int i = 0; i < 200 && LoadReplyCode(TheDevice) == 0; ++i) {
         WaitForSingleObject(ReplyStoredEvent(), 10);
     }
-    return LoadReplyCode(TheDevice);
-}
-
-TEST_F(UpdateWorker, FullUpdateSucceedsAndTheUnitThenRunsTheNewVersion) {
-    Start("update;version=3230");
-    const FirmwareImage image = TestImage();
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    ExpectSucceeded(run);
-
-    SimUnitView view{};
-    api.unitSnapshot(&view);
-    EXPECT_EQ(view.recordsAccepted, kRecords);
-    // After done the window closes the ports; the user picks the port again.
-    CloseUnitPorts();
-    ASSERT_EQ(OpenUnitPorts(), 0);
-    EXPECT_EQ(AskStatus(), REPLY_RUNNING);
-    EXPECT_EQ(TheDevice.DeviceMode.load(), Normal);
+    EXPECT_EQ(LoadReplyCode(TheDevice), REPLY_RUNNING);
     EXPECT_EQ(TheDevice.FirmwareVersion[0].load(), '2');
     EXPECT_EQ(TheDevice.FirmwareVersion[1].load(), '1');
 }
 
 TEST_F(UpdateWorker, SucceedsWhenSendsCompleteAsynchronously) {
+    // The embedded image cut after 300 records, with its terminator: a shorter run.
+    const FirmwareImage whole = MakeFirmwareImage(kTestImage, kTestImageSize);
+    ImageCursor cursor = whole.start + IMAGE_HEADER_LENGTH;
+    SysExMessage record{};
+    for (unsigned i = 0; i < 300 && NextRecord(whole, cursor, record) == 1; ++i) {
+        cursor += record.length;
+    }
+    std::vector<uint8_t> bytes(whole.start, cursor);
+    bytes.push_back(0x0D);
+    bytes.push_back(0xFF);
     Start("update;async_done=1;delay=1");
-    const std::vector<uint8_t> bytes = FirstRecordsOfTestImage(300);
-    const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    // The image ends at its terminator, right after the last record's 0x0D.
-    ExpectSucceeded(run, 300, 99);
-    SimUnitView view{};
-    api.unitSnapshot(&view);
-    EXPECT_EQ(view.recordsAccepted, 300u);
+    Go(&bytes);
+    ExpectSucceeded(300);
 }
 
 TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {
     Start("update;unplug_record=100");
-    const FirmwareImage image = TestImage();
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    ASSERT_TRUE(run.done);
-    EXPECT_EQ(StatusesOf(run),
-              (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_WRITING, UPDATE_TIMEOUT}));
+    Go();
+    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_WRITING),
+                      St(UPDATE_TIMEOUT)};
+    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
+    EXPECT_EQ(Summary(run.events), expected);
     // Three unanswered sendings of 501 pauses of 1 ms each, and little else.
     EXPECT_LT(run.seconds, 15.0);
-    const std::vector<EventKind> kinds = Kinds(run);
-    ASSERT_GE(kinds.size(), 3u);
-    EXPECT_EQ(kinds[kinds.size() - 3], EventKind::Message);
-    EXPECT_EQ(run.events[kinds.size() - 3].text, "Programming failed");
-    EXPECT_EQ(run.events[kinds.size() - 3].caption, "Warning");
-    EXPECT_EQ(kinds[kinds.size() - 2], EventKind::Close);
-    EXPECT_EQ(kinds.back(), EventKind::Done);
-    EXPECT_EQ(run.eventsAfterDone, 0u);
     EXPECT_FALSE(PortsOpen()); // the send found the unit gone and closed both
 }
 
@@ -159,25 +114,13 @@ TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {
 // itself, long before its own bound (90 s, beyond this test's bound).
 TEST_F(UpdateWorker, UnplugWhileErasingEndsTheWaitAtOnce) {
     Start("update;erase=2000;unplug_erase=1");
-    const FirmwareImage image = TestImage();
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    ASSERT_TRUE(run.done);
-    EXPECT_EQ(StatusesOf(run),
-              (std::vector<int>{UPDATE_PREPARING, UPDATE_ERASING, UPDATE_TIMEOUT}));
-    uint64_t erasingAt = 0;
-    uint64_t timeoutAt = 0;
-    for (const UpdateEvent& e : run.events) {
-        if (e.kind == EventKind::Status && e.value == UPDATE_ERASING) {
-            erasingAt = e.atUs;
-        }
-        if (e.kind == EventKind::Status && e.value == UPDATE_TIMEOUT) {
-            timeoutAt = e.atUs;
-        }
-    }
+    Go();
+    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_TIMEOUT)};
+    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
+    EXPECT_EQ(Summary(run.events), expected);
     // Gone 1 s into erasing; noticed within a pause or so (generous for a loaded machine).
-    EXPECT_LT(timeoutAt - erasingAt, 10u * 1000 * 1000);
-    EXPECT_EQ(run.events.back().kind, EventKind::Done);
+    EXPECT_LT(StatusAtUs(run.events, UPDATE_TIMEOUT) - StatusAtUs(run.events, UPDATE_ERASING),
+              10u * 1000 * 1000);
 }
 
 // A wake-up left over from an earlier reply must not cut a pause short: nine whole pauses of
@@ -185,52 +128,35 @@ TEST_F(UpdateWorker, UnplugWhileErasingEndsTheWaitAtOnce) {
 TEST_F(UpdateWorker, LeftoverWakeUpDoesNotShortenTheHandshake) {
     Start("update;delay=1000"); // answers long after the handshake has given up
     SetEvent(ReplyStoredEvent());
-    const FirmwareImage image = TestImage();
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    ASSERT_TRUE(run.done);
-    ASSERT_GE(run.events.size(), 2u);
-    EXPECT_EQ(run.events[0].value, UPDATE_PREPARING);
-    EXPECT_EQ(run.events[1].kind, EventKind::Status);
-    EXPECT_EQ(run.events[1].value, UPDATE_TIMEOUT);
-    EXPECT_GE(run.events[1].atUs - run.events[0].atUs, 9u * 50 * 1000);
+    Go();
+    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_TIMEOUT)};
+    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
+    EXPECT_EQ(Summary(run.events), expected);
+    EXPECT_GE(StatusAtUs(run.events, UPDATE_TIMEOUT) - StatusAtUs(run.events, UPDATE_PREPARING),
+              9u * 50 * 1000);
 }
 
-TEST_F(UpdateWorker, UnitNotInUpdateModeIsToldAndTheWindowAskedToClose) {
-    Start("normal");
-    const FirmwareImage image = TestImage();
-    WorkerRun run;
-    RunWorkerToEnd(&image, kBoundMs, run);
-    ASSERT_TRUE(run.done);
-    ASSERT_EQ(run.events.size(), 5u);
-    EXPECT_EQ(run.events[0].kind, EventKind::Status);
-    EXPECT_EQ(run.events[0].value, UPDATE_PREPARING);
-    EXPECT_EQ(run.events[1].kind, EventKind::Message);
-    EXPECT_EQ(run.events[1].text, "tavi not in update mode");
-    EXPECT_EQ(run.events[1].caption, "Error");
-    EXPECT_EQ(run.events[2].text, "Programming failed");
-    EXPECT_EQ(run.events[2].caption, "Warning");
-    EXPECT_EQ(run.events[3].kind, EventKind::Close);
-    EXPECT_EQ(run.events[4].kind, EventKind::Done);
-    EXPECT_EQ(run.eventsAfterDone, 0u);
-}
-
-TEST_F(UpdateWorker, MissingImageIsReportedAsACorruptedFile) {
-    Start("update");
-    WorkerRun run;
-    RunWorkerToEnd(nullptr, kBoundMs, run);
-    ASSERT_TRUE(run.done);
-    const std::vector<EventKind> expected = {EventKind::Status, EventKind::Message,
-                                             EventKind::Message, EventKind::Close, EventKind::Done};
-    EXPECT_EQ(Kinds(run), expected);
-    ASSERT_EQ(run.events.size(), expected.size());
-    EXPECT_EQ(run.events[1].text, "Data file corrupted");
-    EXPECT_EQ(run.events[1].caption, "Error");
-    EXPECT_EQ(run.events[2].text, "Programming failed");
-    EXPECT_EQ(run.events[2].caption, "Warning");
-    SimUnitView view{};
-    api.unitSnapshot(&view);
-    EXPECT_EQ(view.messagesReceived, 0u); // nothing was sent
+TEST_F(UpdateWorker, MissingImageOrNotInUpdateModeIsToldAndTheWindowAskedToClose) {
+    const struct {
+        const char* scenario;
+        bool noImage;
+        const char* box;
+    } cases[] = {{"update", true, "Data file corrupted/Error"},
+                 {"normal", false, "tavi not in update mode/Error"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        run = WorkerRun{};
+        Start(c.scenario);
+        Go(nullptr, c.noImage);
+        Lines expected = {St(UPDATE_PREPARING), c.box};
+        expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
+        EXPECT_EQ(Summary(run.events), expected);
+        EXPECT_EQ(run.events.size(), expected.size());
+        SimUnitView view{};
+        api.unitSnapshot(&view);
+        EXPECT_EQ(view.messagesReceived, c.noImage ? 0u : 1u); // the handshake alone
+        CloseUnitPorts();
+    }
 }
 
 } // namespace

@@ -50,20 +50,6 @@ void Send(void* context, const uint8_t* bytes, size_t length) {
     Deliver(run);
 }
 
-uint8_t ReadReplyCode(void* context) {
-    return LoadReplyCode(Run(context).device);
-}
-
-void ClearReply(void* context) {
-    ClearReplyCode(Run(context).device);
-}
-
-void ReadVersion(void* context, uint8_t version[2]) {
-    VirtualRun& run = Run(context);
-    version[0] = run.device.FirmwareVersion[0].load();
-    version[1] = run.device.FirmwareVersion[1].load();
-}
-
 void WaitForReply(void* context, unsigned ms) {
     VirtualRun& run = Run(context);
     uint64_t end = run.nowUs + uint64_t{ms} * 1000;
@@ -79,65 +65,47 @@ void WaitForReply(void* context, unsigned ms) {
     Deliver(run);
 }
 
-bool LinkOpen(void* context) {
-    return LinkUp(Run(context));
-}
-
-void Record(VirtualRun& run, EventKind kind, int value, const char* text = "",
+void Record(void* context, EventKind kind, int value, const char* text = "",
             const char* caption = "") {
+    VirtualRun& run = Run(context);
     run.events.push_back({kind, value, text, caption, run.nowUs});
-}
-
-void PostStatus(void* context, int status) {
-    Record(Run(context), EventKind::Status, status);
-}
-
-void PostProgress(void* context, uint16_t percent) {
-    Record(Run(context), EventKind::Progress, percent);
-}
-
-void ShowMessage(void* context, const char* text, const char* caption) {
-    Record(Run(context), EventKind::Message, 0, text, caption);
-}
-
-void RequestClose(void* context) {
-    Record(Run(context), EventKind::Close, 0);
-}
-
-void PostDone(void* context) {
-    Record(Run(context), EventKind::Done, 0);
 }
 
 } // namespace
 
+// The simple entries need no more than a line each.
 UpdateIo VirtualIo(VirtualRun& run) {
-    return UpdateIo{&run,     Send,       ReadReplyCode, ClearReply,  ReadVersion, WaitForReply,
-                    LinkOpen, PostStatus, PostProgress,  ShowMessage, RequestClose};
+    return UpdateIo{&run,
+                    Send,
+                    [](void* c) { return LoadReplyCode(Run(c).device); },
+                    [](void* c) { ClearReplyCode(Run(c).device); },
+                    [](void* c, uint8_t version[2]) {
+                        version[0] = Run(c).device.FirmwareVersion[0].load();
+                        version[1] = Run(c).device.FirmwareVersion[1].load();
+                    },
+                    WaitForReply,
+                    [](void* c) { return LinkUp(Run(c)); },
+                    [](void* c, int status) { Record(c, EventKind::Status, status); },
+                    [](void* c, uint16_t percent) { Record(c, EventKind::Progress, percent); },
+                    [](void* c, const char* text, const char* caption) {
+                        Record(c, EventKind::Message, 0, text, caption);
+                    },
+                    [](void* c) { Record(c, EventKind::Close, 0); }};
 }
 
 int RunVirtualWorker(VirtualRun& run, const FirmwareImage* image) {
-    const UpdateIo io = VirtualIo(run);
-    return RunUpdateWorker(io, image, PostDone);
+    return RunUpdateWorker(VirtualIo(run), image, [](void* c) { Record(c, EventKind::Done, 0); });
 }
 
 std::vector<std::string> Summary(const std::vector<UpdateEvent>& events) {
     std::vector<std::string> lines;
     for (const UpdateEvent& e : events) {
-        switch (e.kind) {
-        case EventKind::Status:
+        if (e.kind == EventKind::Status) {
             lines.push_back("status " + std::to_string(e.value));
-            break;
-        case EventKind::Message:
-            lines.push_back(e.text + "/" + e.caption);
-            break;
-        case EventKind::Close:
-            lines.push_back("close");
-            break;
-        case EventKind::Done:
-            lines.push_back("done");
-            break;
-        case EventKind::Progress:
-            break;
+        } else if (e.kind != EventKind::Progress) {
+            lines.push_back(e.kind == EventKind::Message ? e.text + "/" + e.caption
+                            : e.kind == EventKind::Close ? "close"
+                                                         : "done");
         }
     }
     return lines;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <set>
+#include <utility>
 
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
@@ -34,28 +35,21 @@ void Record(EventKind kind, int value, const std::string& text = "",
 }
 
 LRESULT CALLBACK TargetProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_COMMAND && current) {
-        switch (LOWORD(wParam)) {
-        case CMD_UPDATE_STATUS:
-            Record(EventKind::Status, static_cast<int>(lParam));
-            return 0;
-        case CMD_UPDATE_PROGRESS:
-            Record(EventKind::Progress, static_cast<int>(lParam));
-            return 0;
-        case CMD_UPDATE_DONE:
-            Record(EventKind::Done, static_cast<int>(lParam));
-            current->done = true;
-            current->seconds = static_cast<double>(MicrosecondsSinceStart()) / 1e6;
-            return 0;
-        default:
-            break;
-        }
-    }
-    if (message == WM_CLOSE) {
+    const int value = static_cast<int>(lParam);
+    if (message == WM_COMMAND && current && LOWORD(wParam) == CMD_UPDATE_STATUS) {
+        Record(EventKind::Status, value);
+    } else if (message == WM_COMMAND && current && LOWORD(wParam) == CMD_UPDATE_PROGRESS) {
+        Record(EventKind::Progress, value);
+    } else if (message == WM_COMMAND && current && LOWORD(wParam) == CMD_UPDATE_DONE) {
+        Record(EventKind::Done, value);
+        current->done = true;
+        current->seconds = static_cast<double>(MicrosecondsSinceStart()) / 1e6;
+    } else if (message == WM_CLOSE) {
         Record(EventKind::Close, 0); // recorded, not obeyed: the test owns the window
-        return 0;
+    } else {
+        return DefWindowProcA(window, message, wParam, lParam);
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    return 0;
 }
 
 HWND CreateTargetWindow() {
@@ -73,52 +67,50 @@ HWND CreateTargetWindow() {
                          nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
 }
 
-struct BoxSearch {
-    std::set<HWND>* seen;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-    BoxSearch& search = *reinterpret_cast<BoxSearch*>(param);
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
+bool ClassIs(HWND window, const char* name) {
     char className[16] = {};
     GetClassNameA(window, className, sizeof className);
-    if (process == GetCurrentProcessId() && strcmp(className, "#32770") == 0 &&
-        IsWindowVisible(window) && search.seen->count(window) == 0) {
-        search.found = window;
-        return FALSE;
+    return _stricmp(className, name) == 0;
+}
+
+// A visible dialog of this process not seen before: a box the worker shows.
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+    auto& search = *reinterpret_cast<std::pair<std::set<HWND>*, HWND>*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !ClassIs(window, "#32770") ||
+        !IsWindowVisible(window) || search.first->count(window) != 0) {
+        return TRUE;
     }
-    return TRUE;
+    search.second = window;
+    return FALSE;
 }
 
 BOOL CALLBACK FindBoxText(HWND child, LPARAM param) {
-    std::string& text = *reinterpret_cast<std::string*>(param);
-    char className[16] = {};
-    GetClassNameA(child, className, sizeof className);
     char buffer[256] = {};
-    if (_stricmp(className, "Static") == 0 && GetWindowTextA(child, buffer, sizeof buffer) > 0) {
-        text = buffer;
-        return FALSE;
+    if (!ClassIs(child, "Static") || GetWindowTextA(child, buffer, sizeof buffer) == 0) {
+        return TRUE;
     }
-    return TRUE;
+    *reinterpret_cast<std::string*>(param) = buffer;
+    return FALSE;
 }
 
 // Reads and dismisses a message box the worker shows, if there is one now.
 void AnswerMessageBox(std::set<HWND>& seen) {
-    BoxSearch search{&seen, nullptr};
+    std::pair<std::set<HWND>*, HWND> search{&seen, nullptr};
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (!search.found) {
+    const HWND box = search.second;
+    if (!box) {
         return;
     }
-    seen.insert(search.found);
+    seen.insert(box);
     char caption[64] = {};
-    GetWindowTextA(search.found, caption, sizeof caption);
+    GetWindowTextA(box, caption, sizeof caption);
     std::string text;
-    EnumChildWindows(search.found, FindBoxText, reinterpret_cast<LPARAM>(&text));
+    EnumChildWindows(box, FindBoxText, reinterpret_cast<LPARAM>(&text));
     Record(EventKind::Message, 0, text, caption);
-    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(GetDlgItem(search.found, IDOK)));
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
 }
 
 // Looking for a box walks every top-level window, which costs the worker's own system calls
@@ -142,10 +134,6 @@ void PumpFor(DWORD ms, std::set<HWND>& seen, bool untilDone) {
     }
 }
 
-bool NameStartsWith(const char* name, const char* prefix) {
-    return strncmp(name, prefix, strlen(prefix)) == 0;
-}
-
 } // namespace
 
 int ConfigureUnit(SimApi& api, const char* scenario) {
@@ -160,7 +148,7 @@ int OpenUnitPorts() {
     for (unsigned output = 0; output < outputs; ++output) {
         MIDIOUTCAPSA caps{};
         if (midiOutGetDevCapsA(output, &caps, sizeof caps) != MMSYSERR_NOERROR ||
-            !NameStartsWith(caps.szPname, "tavi")) {
+            strncmp(caps.szPname, "tavi", 4) != 0) {
             continue;
         }
         const int input = FindInputForOutput(output);

@@ -52,8 +52,14 @@ int SimReplugWithScenario(const char* scenarioText) {
 
 int SimSetTranscriptPath(const char* path) {
     EnsureStandIn();
-    Locked hold;
-    return SetTranscriptPath(path);
+    EnterCriticalSection(&g.fileLock);
+    int result = 0;
+    {
+        Locked hold;
+        result = SetTranscriptPath(path);
+    }
+    LeaveCriticalSection(&g.fileLock);
+    return result;
 }
 
 const char* SimTranscriptPath(void) {
@@ -64,6 +70,7 @@ const char* SimTranscriptPath(void) {
 
 int SimReadTranscript(char* buffer, int size) {
     EnsureStandIn();
+    FlushTranscript(); // a test may compare the file with what it reads here
     Locked hold;
     CopyOut(g.transcript, buffer, size);
     return static_cast<int>(g.transcript.size());
@@ -71,6 +78,7 @@ int SimReadTranscript(char* buffer, int size) {
 
 void SimClearTranscript(void) {
     EnsureStandIn();
+    FlushTranscript();
     Locked hold;
     g.transcript.clear();
 }
@@ -102,13 +110,14 @@ int SimInject(const unsigned char* bytes, int length, int isShort) {
     Locked hold;
     if (g.unitGone)
         return -1;
+    const int64_t now = NowTicks();
     UnitOutput output{NowMs(), isShort != 0, std::vector<uint8_t>(bytes, bytes + length)};
     // Due now: after everything already due, before anything due later.
     auto at = g.replies.begin();
-    while (at != g.replies.end() && at->dueMs <= output.dueMs)
+    while (at != g.replies.end() && at->dueTicks <= now)
         ++at;
-    g.replies.insert(at, std::move(output));
-    SetEvent(g.wake);
+    g.replies.insert(at, DueReply{now, std::move(output)});
+    WakeDriver();
     return 0;
 }
 

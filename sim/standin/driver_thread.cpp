@@ -9,6 +9,13 @@ namespace {
 // unplug by itself, so this only bounds how late a transcript shows it when nothing happens.
 const uint64_t kIdlePollMs = 50;
 const DWORD kCallbackWaitMs = 2000;
+// How long a transcript line may wait for the file. Tests that read the file while the
+// program runs poll for what they expect, so a few milliseconds cost them nothing.
+const uint64_t kFlushAfterMs = 4;
+// A timed wait on an event ends up to about a millisecond late (Wine's timers, and Windows'
+// at its usual timer resolution). The thread sleeps until this long before the next due
+// moment and then yields the processor until the moment has come.
+const uint64_t kSleepMarginMs = 1;
 
 // Delivers queued notifications up to a serial, in order. Re-entered on the driver thread when
 // a client calls a function that delivers in place (midiInReset from inside its callback).
@@ -38,10 +45,10 @@ void DeliverQueuedCallbacks(uint64_t upTo) {
     }
 }
 
-void CompleteDueSends(uint64_t now) {
+void CompleteDueSends(int64_t now) {
     for (size_t i = 0; i < g.completions.size();) {
         DueCompletion c = g.completions[i];
-        if (c.dueMs > now) {
+        if (c.dueTicks > now) {
             ++i;
             continue;
         }
@@ -71,9 +78,9 @@ SimHandle* ListeningInput() {
 // One message per pass: its notification runs before the next message is taken, as on a real
 // cable, where each message takes its own time on the wire while the client's notification
 // hands the other buffer back.
-void SendDueReply(uint64_t now) {
-    if (!g.replies.empty() && g.replies.front().dueMs <= now && !g.unitGone) {
-        UnitOutput reply = std::move(g.replies.front());
+void SendDueReply(int64_t now) {
+    if (!g.replies.empty() && g.replies.front().dueTicks <= now && !g.unitGone) {
+        UnitOutput reply = std::move(g.replies.front().output);
         g.replies.erase(g.replies.begin());
         Log("tx %s", HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
         if (SimHandle* h = ListeningInput())
@@ -83,34 +90,71 @@ void SendDueReply(uint64_t now) {
     }
 }
 
-// Milliseconds until something is due, at most kIdlePollMs.
-DWORD NextWait(uint64_t now) {
-    uint64_t next = now + kIdlePollMs;
-    if (!g.replies.empty() && g.replies.front().dueMs < next)
-        next = g.replies.front().dueMs;
+// The next moment something is due (a reply, a completion, a timed unplug), at most
+// kIdlePollMs from now.
+int64_t NextDue(int64_t now) {
+    int64_t next = now + MsToTicks(kIdlePollMs);
+    if (!g.replies.empty() && g.replies.front().dueTicks < next)
+        next = g.replies.front().dueTicks;
     for (const auto& c : g.completions)
-        if (c.dueMs < next)
-            next = c.dueMs;
-    if (!g.unitGone && g.unit.unplugAtMs < next)
-        next = g.unit.unplugAtMs;
-    return next > now ? static_cast<DWORD>(next - now) : 0;
+        if (c.dueTicks < next)
+            next = c.dueTicks;
+    if (!g.unitGone && MsToTicks(g.unit.unplugAtMs) < next)
+        next = MsToTicks(g.unit.unplugAtMs);
+    return next;
+}
+
+// The transcript is written when its oldest line has waited long enough, unless something
+// is due so soon that the write would make it late; then right after that.
+bool FlushDue(int64_t now, int64_t next) {
+    if (g.unwritten.empty())
+        return false;
+    const int64_t age = now - g.unwrittenSince;
+    return age >= MsToTicks(2 * kFlushAfterMs) ||
+           (age >= MsToTicks(kFlushAfterMs) && next - now >= MsToTicks(kSleepMarginMs));
 }
 
 DWORD WINAPI DriverThread(LPVOID) {
     for (;;) {
-        DWORD wait = 0;
         uint64_t upTo = 0;
+        bool flush = false;
         {
             Locked hold;
-            uint64_t now = NowMs();
+            g.driverSleeping = false;
+            const int64_t now = NowTicks();
             NoticeTimedUnplug();
             CompleteDueSends(now);
             SendDueReply(now);
             upTo = g.nextCallbackSerial - 1;
-            wait = NextWait(NowMs());
+            flush = FlushDue(now, NextDue(now));
         }
         DeliverQueuedCallbacks(upTo);
-        WaitForSingleObject(g.wake, wait);
+        if (flush)
+            FlushTranscript();
+        DWORD sleepMs = 0;
+        bool yield = false;
+        {
+            Locked hold;
+            if (g.nextCallbackSerial - 1 > upTo)
+                continue; // a notification queued more
+            const int64_t now = NowTicks();
+            int64_t next = NextDue(now);
+            if (!g.unwritten.empty() && g.unwrittenSince + MsToTicks(kFlushAfterMs) < next)
+                next = g.unwrittenSince + MsToTicks(kFlushAfterMs);
+            if (next <= now)
+                continue;
+            const uint64_t remainingMs = TicksToMs(next - now);
+            if (remainingMs > kSleepMarginMs) {
+                sleepMs = static_cast<DWORD>(remainingMs - kSleepMarginMs);
+                g.driverSleeping = true;
+            } else {
+                yield = true;
+            }
+        }
+        if (yield)
+            SwitchToThread();
+        else
+            WaitForSingleObject(g.wake, sleepMs);
     }
 }
 
@@ -132,7 +176,7 @@ void StartDriverThread() {
 uint64_t QueueCallback(const SimHandle& h, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
     uint64_t serial = g.nextCallbackSerial++;
     g.callbacks.push_back(QueuedCallback{serial, h.id, message, param1, param2});
-    SetEvent(g.wake);
+    WakeDriver();
     return serial;
 }
 
@@ -141,8 +185,8 @@ void AwaitCallbacks(uint64_t serial, const char* function) {
         DeliverQueuedCallbacks(serial);
         return;
     }
-    SetEvent(g.wake);
     Locked hold;
+    WakeDriver();
     DWORD started = GetTickCount();
     while (g.deliveredSerial < serial) {
         DWORD spent = GetTickCount() - started;

@@ -256,8 +256,9 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
         Send(*h, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, false);
         if (g.ports.asyncDoneMs > 0) {
             h->pending.push_back(header);
-            g.completions.push_back(DueCompletion{h->id, header, NowMs() + g.ports.asyncDoneMs});
-            SetEvent(g.wake);
+            g.completions.push_back(
+                DueCompletion{h->id, header, NowTicks() + MsToTicks(g.ports.asyncDoneMs)});
+            WakeDriver();
             return MMSYSERR_NOERROR;
         }
         header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;

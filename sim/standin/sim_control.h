@@ -3,7 +3,9 @@
 // Two ways in, both optional:
 //   - environment, read once when the DLL is first used:
 //       TAVI_SIM      scenario text (below); unset means "normal" with the default ports
-//       TAVI_SIM_LOG  transcript file path; lines are appended and flushed one by one
+//       TAVI_SIM_LOG  transcript file path; lines are appended in order, in batches at most
+//                     a few milliseconds after they happen, and the rest when the process
+//                     ends (a process that is killed may lose its last few milliseconds)
 //   - the exported functions below, looked up with GetProcAddress (SimLoadApi does that).
 //
 // Scenario text: the unit model's own text (sim/unit_model.h: base;key=value...) mixed with

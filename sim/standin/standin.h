@@ -58,10 +58,18 @@ struct SimHandle {
     std::vector<MIDIHDR*> pending;
 };
 
+// Times inside the stand-in are performance-counter ticks since the DLL was first used
+// (NowTicks), so a reply or a completion is due at an exact moment, not at a whole millisecond.
 struct DueCompletion {
     uint32_t handle;
     MIDIHDR* header;
-    uint64_t dueMs;
+    int64_t dueTicks;
+};
+
+// Unit output waiting for its moment on the cable.
+struct DueReply {
+    int64_t dueTicks;
+    UnitOutput output;
 };
 
 struct QueuedCallback {
@@ -76,6 +84,9 @@ struct StandIn {
     CRITICAL_SECTION lock;
     CONDITION_VARIABLE delivered; // signalled whenever a queued callback has been delivered
     HANDLE wake = nullptr;        // auto-reset: the driver thread has new work
+    // True while the driver thread is in (or about to enter) its wait on wake. Only then does
+    // new work need a SetEvent; a driver thread that is awake looks at everything again.
+    bool driverSleeping = false;
     DWORD driverThreadId = 0;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER origin{};
@@ -94,15 +105,22 @@ struct StandIn {
 
     std::vector<std::unique_ptr<SimHandle>> handles;
     uint32_t nextHandleId = 0x8001;
-    std::vector<UnitOutput> replies; // unit output waiting for its due time, in order
+    std::vector<DueReply> replies; // unit output waiting for its due time, in due order
     std::vector<DueCompletion> completions;
     std::deque<QueuedCallback> callbacks;
     uint64_t nextCallbackSerial = 1;
     uint64_t deliveredSerial = 0;
 
+    // The transcript file is written in batches by the driver thread (FlushTranscript): a
+    // write per event costs the record loop a system call each way. fileLock is taken before
+    // lock, never after, and is held across the write so batches reach the file in order.
+    CRITICAL_SECTION fileLock;
     HANDLE transcriptFile = INVALID_HANDLE_VALUE;
     std::string transcriptPath;
-    std::string transcript;
+    std::string transcript;     // everything since the last clear, in memory
+    std::string unwritten;      // lines not yet in the file
+    int64_t unwrittenSince = 0; // when the oldest of them was logged
+    bool ready = false;         // initialised: the locks exist
 };
 
 extern StandIn g;
@@ -118,12 +136,20 @@ struct Locked {
     Locked& operator=(const Locked&) = delete;
 };
 
-uint64_t NowMs();
+uint64_t NowMs(); // whole milliseconds, the unit model's clock
 double NowMsExact();
+int64_t NowTicks();
+uint64_t TicksToMs(int64_t ticks); // rounded down, as NowMs
+int64_t MsToTicks(uint64_t ms);    // rounded up: never earlier than the milliseconds say
+// Under the lock: the driver thread has something new to look at.
+void WakeDriver();
 
-// Transcript: appends "<ms> <text>\n" to the memory copy and the file.
+// Transcript: appends "<ms> <text>\n" to the memory copy and to the lines due for the file.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string HexBytes(const uint8_t* bytes, size_t length);
+// Without g.lock: writes the lines not yet in the file. Takes fileLock, then g.lock.
+void FlushTranscript();
+// Under fileLock and g.lock: writes what is due to the old file, then switches.
 int SetTranscriptPath(const char* path);
 
 // 0, or -1 with g.configureError set. Replaces the ports and plugs a fresh unit in.

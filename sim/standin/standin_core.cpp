@@ -17,12 +17,14 @@ const size_t kTranscriptMemoryLimit = 16u << 20;
 
 BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
     InitializeCriticalSection(&g.lock);
+    InitializeCriticalSection(&g.fileLock);
     InitializeConditionVariable(&g.delivered);
     g.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     QueryPerformanceFrequency(&g.frequency);
     QueryPerformanceCounter(&g.origin);
     char buffer[4096];
     DWORD length = GetEnvironmentVariableA("TAVI_SIM_LOG", buffer, sizeof buffer);
+    EnterCriticalSection(&g.fileLock);
     Locked hold;
     if (length > 0 && length < sizeof buffer && SetTranscriptPath(buffer) != 0)
         OutputDebugStringA("stand-in winmm: cannot open the TAVI_SIM_LOG file\n");
@@ -37,30 +39,104 @@ BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
         OutputDebugStringA(("stand-in winmm: " + g.configureError + "\n").c_str());
     }
     StartDriverThread();
+    LeaveCriticalSection(&g.fileLock);
+    g.ready = true;
     return TRUE;
 }
 
 void WriteTranscriptLine(const std::string& line) {
     if (g.transcript.size() + line.size() <= kTranscriptMemoryLimit)
         g.transcript += line;
-    if (g.transcriptFile != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(g.transcriptFile, line.data(), static_cast<DWORD>(line.size()), &written,
-                  nullptr);
+    if (g.transcriptFile == INVALID_HANDLE_VALUE)
+        return;
+    if (g.unwritten.empty()) {
+        g.unwrittenSince = NowTicks();
+        WakeDriver(); // it may be asleep for longer than a line may wait
     }
+    g.unwritten += line;
+}
+
+// Under fileLock and g.lock.
+void WriteUnwritten() {
+    if (g.transcriptFile != INVALID_HANDLE_VALUE && !g.unwritten.empty()) {
+        DWORD written = 0;
+        WriteFile(g.transcriptFile, g.unwritten.data(), static_cast<DWORD>(g.unwritten.size()),
+                  &written, nullptr);
+    }
+    g.unwritten.clear();
 }
 
 } // namespace
+
+// Lines logged just before the process ends must still reach the file. At process exit the
+// other threads are already gone; one of them may have died holding a lock, and then its
+// line is half made anyway, so nothing is written rather than waiting for ever.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason != DLL_PROCESS_DETACH || !g.ready)
+        return TRUE;
+    if (TryEnterCriticalSection(&g.fileLock)) {
+        if (TryEnterCriticalSection(&g.lock)) {
+            WriteUnwritten();
+            LeaveCriticalSection(&g.lock);
+        }
+        LeaveCriticalSection(&g.fileLock);
+    }
+    return TRUE;
+}
+
+void FlushTranscript() {
+    std::string batch;
+    EnterCriticalSection(&g.fileLock);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    {
+        Locked hold;
+        batch.swap(g.unwritten);
+        file = g.transcriptFile;
+    }
+    // Written outside g.lock, so the client's calls do not wait for the disk. The file
+    // cannot change meanwhile: switching it takes fileLock.
+    if (file != INVALID_HANDLE_VALUE && !batch.empty()) {
+        DWORD written = 0;
+        WriteFile(file, batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr);
+    }
+    LeaveCriticalSection(&g.fileLock);
+}
 
 void EnsureStandIn() {
     InitOnceExecuteOnce(&initOnce, Initialise, nullptr, nullptr);
 }
 
-uint64_t NowMs() {
+int64_t NowTicks() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    return static_cast<uint64_t>(now.QuadPart - g.origin.QuadPart) * 1000u /
-           static_cast<uint64_t>(g.frequency.QuadPart);
+    return now.QuadPart - g.origin.QuadPart;
+}
+
+uint64_t TicksToMs(int64_t ticks) {
+    if (ticks <= 0)
+        return 0;
+    return static_cast<uint64_t>(ticks) / static_cast<uint64_t>(g.frequency.QuadPart) * 1000u +
+           static_cast<uint64_t>(ticks) % static_cast<uint64_t>(g.frequency.QuadPart) * 1000u /
+               static_cast<uint64_t>(g.frequency.QuadPart);
+}
+
+int64_t MsToTicks(uint64_t ms) {
+    const uint64_t frequency = static_cast<uint64_t>(g.frequency.QuadPart);
+    if (ms > static_cast<uint64_t>(INT64_MAX) / frequency)
+        return INT64_MAX; // "never", for an unplug that is not scheduled
+    return static_cast<int64_t>((ms * frequency + 999u) / 1000u);
+}
+
+uint64_t NowMs() {
+    return TicksToMs(NowTicks());
+}
+
+void WakeDriver() {
+    // Once signalled, the driver thread will look at everything: later news needs no signal.
+    if (g.driverSleeping && g.wake) {
+        g.driverSleeping = false;
+        SetEvent(g.wake);
+    }
 }
 
 double NowMsExact() {
@@ -101,6 +177,7 @@ std::string HexBytes(const uint8_t* bytes, size_t length) {
 }
 
 int SetTranscriptPath(const char* path) {
+    WriteUnwritten(); // the lines logged so far belong to the old file
     if (g.transcriptFile != INVALID_HANDLE_VALUE)
         CloseHandle(g.transcriptFile);
     g.transcriptFile = INVALID_HANDLE_VALUE;
@@ -151,8 +228,7 @@ void PlugInUnit() {
     g.refusalsLeft = 0;
     g.replies.clear();
     Log("plug");
-    if (g.wake)
-        SetEvent(g.wake); // a timed unplug may now be due
+    WakeDriver(); // a timed unplug may now be due
 }
 
 void UnplugUnit() {
@@ -215,9 +291,13 @@ std::vector<int> ListedInputs() {
 }
 
 void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
+    // The model counts whole milliseconds; its replies go out at the exact moment of receipt
+    // plus what the model adds to its millisecond, so a reply delay is never cut short and
+    // never grows by the rounding.
+    const int64_t receivedTicks = NowTicks();
+    const uint64_t now = TicksToMs(receivedTicks);
     Log("rx %s", HexBytes(bytes, length).c_str());
     ++g.messagesReceived;
-    uint64_t now = NowMs();
     std::vector<UnitOutput> out;
     if (shortMessage)
         UnitReceiveShort(g.unit, now, bytes, length);
@@ -228,14 +308,16 @@ void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
         return;
     }
     for (auto& reply : out) {
+        const uint64_t after = reply.dueMs > now ? reply.dueMs - now : 0;
+        const int64_t due = receivedTicks + MsToTicks(after);
         // Keep the list in due order; replies due at the same time keep their order.
         auto at = g.replies.end();
-        while (at != g.replies.begin() && (at - 1)->dueMs > reply.dueMs)
+        while (at != g.replies.begin() && (at - 1)->dueTicks > due)
             --at;
-        g.replies.insert(at, std::move(reply));
+        g.replies.insert(at, DueReply{due, std::move(reply)});
     }
     if (!out.empty())
-        SetEvent(g.wake);
+        WakeDriver();
 }
 
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size) {

@@ -72,6 +72,13 @@ TEST(StandInEnvironment, ScenarioAndTranscriptComeFromTheEnvironment) {
         EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
         return;
     }
+    if (role == "exit") { // the process ends the moment the port is closed
+        HMIDIOUT out = nullptr;
+        ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        EXPECT_EQ(midiOutShortMsg(out, 0x00403C90), MMSYSERR_NOERROR);
+        EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+        ExitProcess(0);
+    }
     if (role == "bad") { // a scenario not understood leaves no ports at all
         EXPECT_EQ(midiOutGetNumDevs(), 0u);
         EXPECT_EQ(midiInGetNumDevs(), 0u);
@@ -89,4 +96,15 @@ TEST(StandInEnvironment, ScenarioAndTranscriptComeFromTheEnvironment) {
     text = ReadAll(log);
     DeleteFileA(log.c_str());
     EXPECT_NE(text.find(" configure-error "), std::string::npos) << text;
+}
+
+TEST(StandInEnvironment, LinesLoggedJustBeforeTheProcessEndsReachTheFile) {
+    if (!ChildRole().empty())
+        return; // the child's part is in the test above
+    std::string log = TempPath();
+    ASSERT_EQ(RunChild("exit", "normal", log), 0);
+    std::string text = ReadAll(log);
+    DeleteFileA(log.c_str());
+    EXPECT_NE(text.find(" rx 90 3C 40\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" close out\n"), std::string::npos) << text;
 }

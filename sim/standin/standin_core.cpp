@@ -294,9 +294,11 @@ void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
     // The model counts whole milliseconds; its replies go out at the exact moment of receipt
     // plus what the model adds to its millisecond, so a reply delay is never cut short and
     // never grows by the rounding.
+    // The moment of receipt is taken after the rx line, so the transcript never shows a
+    // reply sooner after its request than the delay.
+    Log("rx %s", HexBytes(bytes, length).c_str());
     const int64_t receivedTicks = NowTicks();
     const uint64_t now = TicksToMs(receivedTicks);
-    Log("rx %s", HexBytes(bytes, length).c_str());
     ++g.messagesReceived;
     std::vector<UnitOutput> out;
     if (shortMessage)

@@ -2,6 +2,9 @@
 // back by stop and reset, all on the stand-in's own thread.
 #include "tests/standin/standin_fixture.h"
 
+#include <cstdlib>
+#include <sstream>
+
 namespace {
 
 std::vector<Notification> Long(const std::vector<Notification>& seen) {
@@ -173,6 +176,60 @@ TEST_F(StandIn, RepliesWaitForTheirDueTime) {
     ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == 1; }));
     DWORD took = GetTickCount() - sent;
     EXPECT_GE(took, 140u);
+}
+
+// A simulated unit must never be quicker than the real one: each answer leaves at least the
+// reply delay after its request arrived, and an asynchronous send completes no sooner than
+// async_done after the call, measured on the transcript's own clock (three decimals, so one
+// thousandth of rounding is allowed).
+TEST_F(StandIn, RepliesAndCompletionsNeverComeBeforeTheirTime) {
+    struct Case {
+        const char* scenario;
+        double replyMs;
+        double doneMs;
+    };
+    const Case cases[] = {
+        {"normal;delay=1", 1, 0},
+        {"normal;delay=2", 2, 0},
+        {"normal;delay=1;async_done=1", 1, 1},
+        {"normal;delay=2;async_done=3", 2, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scenario);
+        CloseAll();
+        {
+            std::lock_guard<std::mutex> hold(recorder.mutex);
+            recorder.seen.clear();
+        }
+        Configure(c.scenario);
+        OpenUnitPair();
+        recorder.rearm = true;
+        for (size_t i = 0; i < 20; ++i) {
+            SendLong(kStatusRequest);
+            ASSERT_TRUE(WaitUntil([&] { return recorder.Count(MIM_LONGDATA) == i + 1; }));
+            ASSERT_TRUE(WaitUntil([&] { return (sendHeader.dwFlags & MHDR_DONE) != 0; }));
+            ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        }
+        double rxAt = -1;
+        unsigned replies = 0;
+        unsigned completions = 0;
+        std::istringstream lines(Transcript());
+        std::string line;
+        while (std::getline(lines, line)) {
+            const double at = atof(line.c_str());
+            if (line.find(" rx F0 2C 4D 10 F7") != std::string::npos) {
+                rxAt = at;
+            } else if (line.find(" tx F0 2C 4D 21 ") != std::string::npos) {
+                EXPECT_GE(at - rxAt, c.replyMs - 0.001) << line;
+                ++replies;
+            } else if (line.find(" done out") != std::string::npos) {
+                EXPECT_GE(at - rxAt, c.doneMs - 0.001) << line;
+                ++completions;
+            }
+        }
+        EXPECT_EQ(replies, 20u);
+        EXPECT_EQ(completions, c.doneMs > 0 ? 20u : 0u);
+    }
 }
 
 // A client whose callback blocks while it calls midiInReset (a lock taken on both sides) would

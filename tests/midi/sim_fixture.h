@@ -65,29 +65,24 @@ class PortLinkTest : public ::testing::Test {
         ASSERT_TRUE(PortsOpen());
     }
 
-    // The transcript since the last clear, one event a line, without their times.
-    std::string Transcript() {
-        const int length = sim.readTranscript(nullptr, 0);
-        std::string text(static_cast<size_t>(length) + 1, '\0');
-        sim.readTranscript(&text[0], length + 1);
-        text.resize(static_cast<size_t>(length));
-        std::string events;
-        for (size_t begin = 0; begin < text.size();) {
-            const size_t end = std::min(text.find('\n', begin), text.size());
+    // The transcript's events since the last clear, without their times; all in one text.
+    std::vector<std::string> Events() {
+        std::string text(static_cast<size_t>(sim.readTranscript(nullptr, 0)) + 1, '\0');
+        sim.readTranscript(&text[0], static_cast<int>(text.size()));
+        std::vector<std::string> events;
+        for (size_t begin = 0, end; begin < text.size() && text[begin] != '\0'; begin = end + 1) {
+            end = std::min(text.find('\n', begin), text.find('\0', begin));
             const std::string line = text.substr(begin, end - begin);
-            events += line.substr(line.find(' ') + 1) + "\n";
-            begin = end + 1;
+            events.push_back(line.substr(line.find(' ') + 1));
         }
         return events;
     }
-    std::vector<std::string> Events() {
-        std::vector<std::string> events;
-        const std::string text = Transcript();
-        for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos;
-             begin = end + 1) {
-            events.push_back(text.substr(begin, end - begin));
+    std::string Transcript() {
+        std::string all;
+        for (const std::string& event : Events()) {
+            all += event + "\n";
         }
-        return events;
+        return all;
     }
     // Position of the first event that begins with prefix, or -1; how many do.
     int IndexOf(const std::string& prefix) {

@@ -2,6 +2,7 @@
 // message, with the expected bytes, times and events written out.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -126,152 +127,101 @@ TEST(UpdateSuccess, ImageWithoutRecordsGoesStraightToTheCheck) {
     EXPECT_TRUE(ProgressValues(s.run.events).empty());
 }
 
-TEST(RecordAnswers, DecideRetryAndFailure) {
-    struct Case {
-        const char* name;
-        std::vector<Answer> answers; // for records 1 and 2, by sending
-        int endStatus;
-        size_t sendings;  // of record 1, and of record 2 with the counters started again
-        uint64_t spentMs; // from its first sending to record 2 or the failure
-        // Record 2 answers alike (else the normal way): its own sendings show the counters
-        // start again after an acceptance.
-        bool record2Alike = true;
-    } cases[] = {
-        {"rejected twice", {kNak, kNak}, UPDATE_SUCCEEDED, 3, 0},
-        {"rejected thrice", {kNak, kNak, kNak}, UPDATE_CHECKSUM_ERROR, 3, 0},
-        {"silent thrice", {kNone, kNone, kNone}, UPDATE_TIMEOUT, 3, 1503},
-        // Counted separately: two of each still lets the fifth sending through.
-        {"rejected, silent, twice each", {kNak, kNone, kNak, kNone}, UPDATE_SUCCEEDED, 5, 1002},
-        {"slow answer taken when stored", {Code(0x40, 37)}, UPDATE_SUCCEEDED, 1, 37},
-        {"answer in the last pause", {Code(0x40, 501)}, UPDATE_SUCCEEDED, 1, 501},
-        {"answer after the last pause", {Code(0x40, 502)}, UPDATE_SUCCEEDED, 2, 501, false},
-        // The timeout counted in that pause is the third: the late answer no longer helps.
-        {"third timeout with a late answer",
-         {kNone, kNone, Code(0x40, 501)},
-         UPDATE_TIMEOUT,
-         3,
-         1503},
-        // A rejection in the last pause counts as a timeout and as a rejection.
-        {"rejected late thrice",
-         {Code(0x4E, 501), Code(0x4E, 501), Code(0x4E, 501)},
-         UPDATE_TIMEOUT,
-         3,
-         1503},
-        // Nonsense forever must not hold the worker forever; it shares silence's limit.
-        {"nonsense", {Code(0x70), Code(0x70), Code(0x70), Code(0x70)}, UPDATE_TIMEOUT, 3, 0},
-        {"silent, nonsense, silent", {kNone, Code(0x22), kNone}, UPDATE_TIMEOUT, 3, 1002},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scripted s;
-        s.unit.records[1] = c.answers;
-        if (c.record2Alike) {
-            s.unit.records[2] = c.answers;
-        }
-        s.Go();
-        EXPECT_EQ(CountSends(s.run, kRecords[1]), c.sendings);
-        const uint64_t start = s.FirstSendMs(kRecords[1]);
-        if (c.endStatus == UPDATE_SUCCEEDED) {
-            EXPECT_EQ(s.result, 0);
-            EXPECT_EQ(Summary(s.run.events), kSucceeded);
-            EXPECT_EQ(CountSends(s.run, kRecords[2]), c.record2Alike ? c.sendings : 1);
-            EXPECT_EQ(CountSends(s.run, kRecords[3]), 1u);
-            EXPECT_EQ(s.FirstSendMs(kRecords[2]) - start, c.spentMs);
-        } else {
-            EXPECT_EQ(s.result, -1);
-            EXPECT_EQ(Summary(s.run.events), FailedWriting(c.endStatus));
-            EXPECT_EQ(CountSends(s.run, kRecords[2]), 0u);
-            EXPECT_EQ(StatusAtUs(s.run.events, c.endStatus) / 1000 - start, c.spentMs);
-        }
-    }
+// Scripted answers to record 1 and alike to record 2: the second shows the counters start
+// again after an acceptance.
+std::map<unsigned, std::vector<Answer>> Twice(const std::vector<Answer>& answers) {
+    return {{1, answers}, {2, answers}};
 }
 
-// The short waits of the handshake, the check and the finish.
-TEST(ShortWaits, EndAsTheUnitAnswers) {
+// Every limit of every wait. Apart from the scripted delays the unit answers at once, so the
+// time of the last status is what the scripted answers cost.
+TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
     const Lines handshakeTimeout = Failed({St(UPDATE_PREPARING), St(UPDATE_TIMEOUT)});
-    constexpr size_t kAll = 2 + 4 + 2;
+    const Lines eraseTimeout =
+        Failed({St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_TIMEOUT)});
+    const Lines timeout = FailedWriting(UPDATE_TIMEOUT);
+    const Answer ok = Code(0x40);
+    const uint64_t eraseBoundMs = uint64_t{ERASE_PAUSES} * ERASE_PAUSE_MS;
     struct Case {
         const char* name;
         std::vector<Answer> status; // by status request: [0] handshake, [1] check
+        std::vector<Answer> erase;
+        std::map<unsigned, std::vector<Answer>> records; // by record number, by sending
         std::vector<Answer> finish;
+        uint64_t linkGoneMs; // 0: never
         Lines summary;
         size_t sends;
+        uint64_t endMs; // when the last status was posted
     } cases[] = {
-        {"handshake: running",
-         {Status(0x21, '2', '0')},
-         {},
-         Failed({St(UPDATE_PREPARING), "tavi not in update mode/Error"}),
-         1},
-        {"handshake: silent", {kNone}, {}, handshakeTimeout, 1},
+        // clang-format off
+        {"records: rejected twice", {}, {}, Twice({kNak, kNak}), {}, 0, kSucceeded, 12, 0},
+        {"records: rejected thrice", {}, {}, Twice({kNak, kNak, kNak}), {}, 0,
+         FailedWriting(UPDATE_CHECKSUM_ERROR), 6, 0},
+        {"records: silent thrice", {}, {}, Twice({kNone, kNone, kNone}), {}, 0, timeout, 6, 1503},
+        // Counted separately: two of each still lets the fifth sending through.
+        {"records: rejected, silent, twice each", {}, {}, Twice({kNak, kNone, kNak, kNone}), {}, 0,
+         kSucceeded, 16, 2004},
+        {"records: slow answer taken when stored", {}, {}, Twice({Code(0x40, 37)}), {}, 0,
+         kSucceeded, 8, 74},
+        {"records: answer in the last pause", {}, {}, Twice({Code(0x40, 501)}), {}, 0, kSucceeded,
+         8, 1002},
+        {"records: answer after the last pause", {}, {}, {{1, {Code(0x40, 502)}}}, {}, 0,
+         kSucceeded, 9, 501},
+        // The timeout counted in that pause is the third: the late answer no longer helps.
+        {"records: third timeout with a late answer", {}, {},
+         Twice({kNone, kNone, Code(0x40, 501)}), {}, 0, timeout, 6, 1503},
+        // A rejection in the last pause counts as a timeout and as a rejection.
+        {"records: rejected late thrice", {}, {},
+         Twice({Code(0x4E, 501), Code(0x4E, 501), Code(0x4E, 501)}), {}, 0, timeout, 6, 1503},
+        // Nonsense forever must not hold the worker forever; it shares silence's limit.
+        {"records: nonsense", {}, {}, Twice({Code(0x70), Code(0x70), Code(0x70), ok}), {}, 0,
+         timeout, 6, 0},
+        {"records: silent, nonsense, silent", {}, {}, Twice({kNone, Code(0x22), kNone}), {}, 0,
+         timeout, 6, 1002},
+        {"records: rejected, nonsense, twice each", {}, {},
+         Twice({Code(0x60), kNak, Code(0x60), kNak}), {}, 0, kSucceeded, 16, 0},
+        {"handshake: running", {Status(0x21, '2', '0')}, {}, {}, {}, 0,
+         Failed({St(UPDATE_PREPARING), "tavi not in update mode/Error"}), 1, 0},
+        {"handshake: silent", {kNone}, {}, {}, {}, 0, handshakeTimeout, 1, 450},
+        {"handshake: answered after three pauses", {Code(0x20, 150)}, {}, {}, {}, 0, kSucceeded, 8,
+         150},
         // Tested before each of nine 50 ms pauses: 8 * 50 ms is the last look.
-        {"handshake: at the last look", {Code(0x20, 400)}, {}, kSucceeded, kAll},
-        {"handshake: in the ninth pause", {Code(0x20, 401)}, {}, handshakeTimeout, 1},
+        {"handshake: at the last look", {Code(0x20, 400)}, {}, {}, {}, 0, kSucceeded, 8, 400},
+        {"handshake: in the ninth pause", {Code(0x20, 401)}, {}, {}, {}, 0, handshakeTimeout, 1,
+         401},
+        {"erase: slow", {}, {Code(0x22, 20000)}, {}, {}, 0, kSucceeded, 8, 20000},
+        {"erase: silent", {}, {kNone}, {}, {}, 0, eraseTimeout, 2, eraseBoundMs},
+        {"erase: link lost", {}, {kNone}, {}, {}, 1000, eraseTimeout, 2, 1000},
         // Not recognised after writing: the unit should still be in its boot loader.
-        {"check: running",
-         {Code(0x20), Status(0x21, '2', '1')},
-         {},
-         FailedWriting(UPDATE_TIMEOUT),
-         7},
-        {"check: 7F 7F",
-         {Code(0x20), Status(0x20, 0x7F, 0x7F)},
-         {},
-         FailedWriting(UPDATE_INVALID_FIRMWARE),
-         7},
-        {"check: one 7F is a version", {Code(0x20), Status(0x20, 0x7F, '1')}, {}, kSucceeded, kAll},
-        {"finish: silent", {}, {kNone}, FailedWriting(UPDATE_TIMEOUT), 8},
-        {"finish: late", {}, {Code(0x60, 400)}, kSucceeded, kAll},
-        {"finish: too late", {}, {Code(0x60, 401)}, FailedWriting(UPDATE_TIMEOUT), 8},
+        {"check: running", {Code(0x20), Status(0x21, '2', '1')}, {}, {}, {}, 0, timeout, 7, 450},
+        {"check: 7F 7F", {Code(0x20), Status(0x20, 0x7F, 0x7F)}, {}, {}, {}, 0,
+         FailedWriting(UPDATE_INVALID_FIRMWARE), 7, 0},
+        {"check: one 7F is a version", {Code(0x20), Status(0x20, 0x7F, '1')}, {}, {}, {}, 0,
+         kSucceeded, 8, 0},
+        {"finish: silent", {}, {}, {}, {kNone}, 0, timeout, 8, 450},
+        {"finish: late", {}, {}, {}, {Code(0x60, 400)}, 0, kSucceeded, 8, 400},
+        {"finish: too late", {}, {}, {}, {Code(0x60, 401)}, 0, timeout, 8, 401},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scripted s;
         s.unit.status = c.status;
+        s.unit.erase = c.erase;
+        s.unit.records = c.records;
         s.unit.finish = c.finish;
-        s.Go();
-        EXPECT_EQ(s.result, c.summary == kSucceeded ? 0 : -1);
-        EXPECT_EQ(Summary(s.run.events), c.summary);
-        EXPECT_EQ(s.run.sends.size(), c.sends);
-    }
-}
-
-TEST(ShortWaits, HandshakeGoesOnAtOnceAndGivesUpAfterNinePauses) {
-    Scripted answered;
-    answered.unit.status = {Code(0x20, 150)};
-    answered.Go();
-    EXPECT_EQ(answered.FirstSendMs(kEraseRequest), 150u);
-    Scripted silent;
-    silent.unit.status = {kNone};
-    silent.Go();
-    EXPECT_EQ(StatusAtUs(silent.run.events, UPDATE_TIMEOUT), 9 * 50 * 1000u);
-}
-
-TEST(UpdateErase, WaitsAsLongAsTheUnitTakesWithinItsBoundAndNotPastTheLink) {
-    struct Case {
-        const char* name;
-        Answer erase;
-        uint64_t linkGoneMs; // 0: never
-        int next;            // the status after Erasing
-        uint64_t nextAtMs;
-    } cases[] = {
-        {"slow erase", Code(0x22, 20000), 0, UPDATE_WRITING, 20000},
-        {"no answer", kNone, 0, UPDATE_TIMEOUT, uint64_t{ERASE_PAUSES} * ERASE_PAUSE_MS},
-        {"link lost", kNone, 1000, UPDATE_TIMEOUT, 1000},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Scripted s;
-        s.unit.erase = {c.erase};
         if (c.linkGoneMs != 0) {
             s.run.linkOpen = [&c](uint64_t nowUs) { return nowUs < c.linkGoneMs * 1000; };
         }
         s.Go();
-        EXPECT_EQ(StatusAtUs(s.run.events, c.next), c.nextAtMs * 1000);
-        if (c.next == UPDATE_TIMEOUT) {
-            EXPECT_EQ(Summary(s.run.events),
-                      Failed({St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_TIMEOUT)}));
-        } else {
-            EXPECT_EQ(Summary(s.run.events), kSucceeded);
+        EXPECT_EQ(s.result, c.summary == kSucceeded ? 0 : -1);
+        EXPECT_EQ(Summary(s.run.events), c.summary);
+        EXPECT_EQ(s.run.sends.size(), c.sends);
+        uint64_t endUs = 0;
+        for (const UpdateEvent& e : s.run.events) {
+            endUs = e.kind == EventKind::Status ? e.atUs : endUs;
         }
+        EXPECT_EQ(endUs, c.endMs * 1000);
     }
 }
 

@@ -49,14 +49,6 @@ struct Scripted {
         image = MakeFirmwareImage(imageBytes.data(), imageBytes.size());
     }
     void Go() { result = RunVirtualWorker(run, &image); }
-    uint64_t FirstSendMs(const Bytes& bytes) const {
-        for (const SentMessage& sent : run.sends) {
-            if (sent.bytes == bytes) {
-                return sent.atUs / 1000;
-            }
-        }
-        return UINT64_MAX;
-    }
     std::vector<Bytes> Sent() const {
         std::vector<Bytes> sent;
         for (const SentMessage& s : run.sends) {
@@ -66,21 +58,11 @@ struct Scripted {
     }
 };
 
-std::string St(int status) {
-    return "status " + std::to_string(status);
-}
+const Lines kSucceeded = SucceededRun();
 
-const Lines kSucceeded = {St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_WRITING),
-                          St(UPDATE_SUCCEEDED), "done"};
-const Lines kFailedTail = {"Programming failed/Warning", "close", "done"};
-
-// The summary of a run that failed after the given statuses (and boxes).
-Lines Failed(Lines head) {
-    head.insert(head.end(), kFailedTail.begin(), kFailedTail.end());
-    return head;
-}
 Lines FailedWriting(int status) {
-    return Failed({St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_WRITING), St(status)});
+    return FailedRun({StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_ERASING),
+                      StatusLine(UPDATE_WRITING), StatusLine(status)});
 }
 
 const Answer kNak = Code(0x4E);
@@ -136,9 +118,10 @@ std::map<unsigned, std::vector<Answer>> Twice(const std::vector<Answer>& answers
 // Every limit of every wait. Apart from the scripted delays the unit answers at once, so the
 // time of the last status is what the scripted answers cost.
 TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
-    const Lines handshakeTimeout = Failed({St(UPDATE_PREPARING), St(UPDATE_TIMEOUT)});
-    const Lines eraseTimeout =
-        Failed({St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_TIMEOUT)});
+    const Lines handshakeTimeout =
+        FailedRun({StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_TIMEOUT)});
+    const Lines eraseTimeout = FailedRun(
+        {StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_ERASING), StatusLine(UPDATE_TIMEOUT)});
     const Lines timeout = FailedWriting(UPDATE_TIMEOUT);
     const Answer ok = Code(0x40);
     const uint64_t eraseBoundMs = uint64_t{ERASE_PAUSES} * ERASE_PAUSE_MS;
@@ -181,7 +164,7 @@ TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
         {"records: rejected, nonsense, twice each", {}, {},
          Twice({Code(0x60), kNak, Code(0x60), kNak}), {}, 0, kSucceeded, 16, 0},
         {"handshake: running", {Status(0x21, '2', '0')}, {}, {}, {}, 0,
-         Failed({St(UPDATE_PREPARING), "tavi not in update mode/Error"}), 1, 0},
+         FailedRun({StatusLine(UPDATE_PREPARING), "tavi not in update mode/Error"}), 1, 0},
         {"handshake: silent", {kNone}, {}, {}, {}, 0, handshakeTimeout, 1, 450},
         {"handshake: answered after three pauses", {Code(0x20, 150)}, {}, {}, {}, 0, kSucceeded, 8,
          150},
@@ -234,7 +217,7 @@ TEST(UpdateImageCheck, DamagedOrMissingImageIsReportedAsACorruptedFile) {
     s.Go();
     VirtualRun missing;
     const int missingResult = RunVirtualWorker(missing, nullptr);
-    const Lines expected = Failed({St(UPDATE_PREPARING), "Data file corrupted/Error"});
+    const Lines expected = FailedRun({StatusLine(UPDATE_PREPARING), "Data file corrupted/Error"});
     for (const VirtualRun* run : {&s.run, &missing}) {
         EXPECT_TRUE(run->sends.empty());
         EXPECT_EQ(Summary(run->events), expected);

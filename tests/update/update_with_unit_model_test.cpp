@@ -62,7 +62,7 @@ TEST(UpdateAgainstUnitModel, EndsAsTheUnitBehaves) {
 
         const bool succeeded = c.endStatus == UPDATE_SUCCEEDED;
         EXPECT_EQ(result, succeeded ? 0 : -1);
-        std::vector<std::string> expected = {"status " + std::to_string(c.endStatus)};
+        std::vector<std::string> expected = {StatusLine(c.endStatus)};
         expected.insert(expected.end(), c.tail.begin(), c.tail.end());
         const std::vector<std::string> summary = Summary(run.events);
         ASSERT_GE(summary.size(), expected.size());

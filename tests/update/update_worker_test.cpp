@@ -18,12 +18,6 @@ using Lines = std::vector<std::string>;
 
 constexpr DWORD kBoundMs = 60000; // far beyond any run here; only a hang reaches it
 
-std::string St(int status) {
-    return "status " + std::to_string(status);
-}
-
-const Lines kFailedTail = {"Programming failed/Warning", "close", "done"};
-
 class UpdateWorker : public ::testing::Test {
   protected:
     SimApi api{};
@@ -47,8 +41,7 @@ class UpdateWorker : public ::testing::Test {
     // between Writing and Succeeded, done last, no box and no close.
     void ExpectSucceeded(unsigned records) {
         ASSERT_FALSE(HasFatalFailure());
-        EXPECT_EQ(Summary(run.events), (Lines{St(UPDATE_PREPARING), St(UPDATE_ERASING),
-                                              St(UPDATE_WRITING), St(UPDATE_SUCCEEDED), "done"}));
+        EXPECT_EQ(Summary(run.events), SucceededRun());
         const std::vector<int> progress = ProgressValues(run.events);
         ASSERT_EQ(progress.size(), records);
         for (size_t i = 1; i < progress.size(); ++i) {
@@ -101,10 +94,9 @@ TEST_F(UpdateWorker, SucceedsWhenSendsCompleteAsynchronously) {
 TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {
     Start("update;unplug_record=100");
     Go();
-    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_WRITING),
-                      St(UPDATE_TIMEOUT)};
-    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
-    EXPECT_EQ(Summary(run.events), expected);
+    EXPECT_EQ(Summary(run.events),
+              FailedRun({StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_ERASING),
+                         StatusLine(UPDATE_WRITING), StatusLine(UPDATE_TIMEOUT)}));
     // Three unanswered sendings of 501 pauses of 1 ms each, and little else.
     EXPECT_LT(run.seconds, 15.0);
     EXPECT_FALSE(PortsOpen()); // the send found the unit gone and closed both
@@ -115,9 +107,9 @@ TEST_F(UpdateWorker, UnplugAtARecordFailsWithinTheBounds) {
 TEST_F(UpdateWorker, UnplugWhileErasingEndsTheWaitAtOnce) {
     Start("update;erase=2000;unplug_erase=1");
     Go();
-    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_ERASING), St(UPDATE_TIMEOUT)};
-    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
-    EXPECT_EQ(Summary(run.events), expected);
+    EXPECT_EQ(Summary(run.events),
+              FailedRun({StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_ERASING),
+                         StatusLine(UPDATE_TIMEOUT)}));
     // Gone 1 s into erasing; noticed within a pause or so (generous for a loaded machine).
     EXPECT_LT(StatusAtUs(run.events, UPDATE_TIMEOUT) - StatusAtUs(run.events, UPDATE_ERASING),
               10u * 1000 * 1000);
@@ -129,9 +121,8 @@ TEST_F(UpdateWorker, LeftoverWakeUpDoesNotShortenTheHandshake) {
     Start("update;delay=1000"); // answers long after the handshake has given up
     SetEvent(ReplyStoredEvent());
     Go();
-    Lines expected = {St(UPDATE_PREPARING), St(UPDATE_TIMEOUT)};
-    expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
-    EXPECT_EQ(Summary(run.events), expected);
+    EXPECT_EQ(Summary(run.events),
+              FailedRun({StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_TIMEOUT)}));
     EXPECT_GE(StatusAtUs(run.events, UPDATE_TIMEOUT) - StatusAtUs(run.events, UPDATE_PREPARING),
               9u * 50 * 1000);
 }
@@ -148,10 +139,8 @@ TEST_F(UpdateWorker, MissingImageOrNotInUpdateModeIsToldAndTheWindowAskedToClose
         run = WorkerRun{};
         Start(c.scenario);
         Go(nullptr, c.noImage);
-        Lines expected = {St(UPDATE_PREPARING), c.box};
-        expected.insert(expected.end(), kFailedTail.begin(), kFailedTail.end());
-        EXPECT_EQ(Summary(run.events), expected);
-        EXPECT_EQ(run.events.size(), expected.size());
+        EXPECT_EQ(Summary(run.events), FailedRun({StatusLine(UPDATE_PREPARING), c.box}));
+        EXPECT_EQ(run.events.size(), 5u);
         SimUnitView view{};
         api.unitSnapshot(&view);
         EXPECT_EQ(view.messagesReceived, c.noImage ? 0u : 1u); // the handshake alone

@@ -101,7 +101,7 @@ std::vector<std::string> Summary(const std::vector<UpdateEvent>& events) {
     std::vector<std::string> lines;
     for (const UpdateEvent& e : events) {
         if (e.kind == EventKind::Status) {
-            lines.push_back("status " + std::to_string(e.value));
+            lines.push_back(StatusLine(e.value));
         } else if (e.kind != EventKind::Progress) {
             lines.push_back(e.kind == EventKind::Message ? e.text + "/" + e.caption
                             : e.kind == EventKind::Close ? "close"
@@ -109,6 +109,22 @@ std::vector<std::string> Summary(const std::vector<UpdateEvent>& events) {
         }
     }
     return lines;
+}
+
+std::string StatusLine(int status) {
+    return "status " + std::to_string(status);
+}
+
+std::vector<std::string> SucceededRun() {
+    return {StatusLine(UPDATE_PREPARING), StatusLine(UPDATE_ERASING), StatusLine(UPDATE_WRITING),
+            StatusLine(UPDATE_SUCCEEDED), "done"};
+}
+
+std::vector<std::string> FailedRun(std::vector<std::string> head) {
+    for (const char* line : {"Programming failed/Warning", "close", "done"}) {
+        head.push_back(line);
+    }
+    return head;
 }
 
 std::vector<int> ProgressValues(const std::vector<UpdateEvent>& events) {

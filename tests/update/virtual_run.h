@@ -60,6 +60,10 @@ int RunVirtualWorker(VirtualRun& run, const FirmwareImage* image);
 // "done"; progress left out (ProgressValues has it).
 std::vector<std::string> Summary(const std::vector<UpdateEvent>& events);
 std::vector<int> ProgressValues(const std::vector<UpdateEvent>& events);
+// Summary lines: one status; a whole successful run; a run failed after head.
+std::string StatusLine(int status);
+std::vector<std::string> SucceededRun();
+std::vector<std::string> FailedRun(std::vector<std::string> head);
 // When status was first posted, or UINT64_MAX.
 uint64_t StatusAtUs(const std::vector<UpdateEvent>& events, int status);
 size_t CountSends(const VirtualRun& run, const std::vector<uint8_t>& bytes);

@@ -152,11 +152,9 @@ int OpenUnitPorts() {
             continue;
         }
         const int input = FindInputForOutput(output);
-        if (input < 0 || OpenOutputPort(output) != 0) {
-            return -1;
-        }
-        if (OpenInputPort(static_cast<unsigned>(input)) != 0) {
-            CloseOutputPort();
+        if (input < 0 || OpenOutputPort(output) != 0 ||
+            OpenInputPort(static_cast<unsigned>(input)) != 0) {
+            CloseUnitPorts(); // closing what is not open does nothing
             return -1;
         }
         return 0;

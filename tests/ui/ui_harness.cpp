@@ -1,215 +1,133 @@
 #include "tests/ui/ui_harness.h"
 
-#include <commctrl.h>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
+#include <fstream>
 
 #include "ui/ids.h"
 
 namespace {
 
-const wchar_t WINDOW_CAPTION[] = L" tavi setup 2.1";
-
-std::wstring ProgramPath(const wchar_t* program) {
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    path.resize(path.find_last_of(L"\\/") + 1);
-    return path + program;
-}
-
 std::string Narrow(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size,
-                        nullptr, nullptr);
+    std::string out(text.size() * 4, '\0');
+    out.resize(static_cast<size_t>(
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0],
+                            static_cast<int>(out.size()), nullptr, nullptr)));
     return out;
-}
-
-DWORD ProcessOf(HWND window) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    return pid;
-}
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
 }
 
 struct DialogSearch {
     DWORD pid;
-    HWND found;
+    std::vector<HWND> found;
 };
 
-BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<DialogSearch*>(param);
-    if (ProcessOf(window) != search->pid || ClassOf(window) != L"#32770" ||
-        !IsWindowVisible(window)) {
-        return TRUE;
-    }
-    wchar_t caption[64] = {};
-    GetWindowTextW(window, caption, 64);
-    if (std::wstring(caption) == WINDOW_CAPTION) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
+// Every shown dialog-class window of the program: its main window and its message boxes.
+std::vector<HWND> DialogsOf(const UiApp& app) {
+    DialogSearch search{app.process.dwProcessId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            auto* s = reinterpret_cast<DialogSearch*>(param);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            wchar_t name[16] = {};
+            GetClassNameW(window, name, 16);
+            if (pid == s->pid && std::wstring(name) == L"#32770" && IsWindowVisible(window)) {
+                s->found.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
-struct BoxSearch {
-    DWORD pid;
-    HWND dialog;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    if (window == search->dialog || ProcessOf(window) != search->pid ||
-        ClassOf(window) != L"#32770" || !IsWindowVisible(window)) {
-        return TRUE;
-    }
-    search->found = window;
-    return FALSE;
-}
-
-BOOL CALLBACK LongestStaticText(HWND child, LPARAM param) {
-    auto* text = reinterpret_cast<std::string*>(param);
-    if (ClassOf(child) == L"Static") {
-        std::string here = WindowText(child);
-        if (here.size() > text->size()) {
-            *text = here;
-        }
-    }
-    return TRUE;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string content;
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        content.append(buffer, got);
-    }
-    CloseHandle(file);
-    return content;
-}
-
-std::string FreshTranscriptPath() {
-    char folder[MAX_PATH] = {};
-    GetTempPathA(MAX_PATH, folder);
-    static unsigned serial = 0;
-    char name[MAX_PATH + 64] = {};
-    std::snprintf(name, sizeof(name), "%stavi-ui-%lu-%u.log", folder, GetCurrentProcessId(),
-                  ++serial);
-    DeleteFileA(name);
-    return name;
+HWND PortList(const UiApp& app) {
+    return Control(app, IDC_PORT_LIST);
 }
 
 } // namespace
 
 bool WaitUntil(const std::function<bool()>& condition, unsigned timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
+    while (!condition()) {
         if (GetTickCount64() >= deadline) {
             return false;
         }
         Sleep(20);
     }
+    return true;
 }
 
-bool LaunchApp(UiApp& app, const std::string& scenario, const wchar_t* programName) {
+bool StartApp(UiApp& app, const std::string& scenario, const wchar_t* program, bool waitForWindow) {
     StopApp(app);
     app = UiApp{};
-    app.transcriptPath = FreshTranscriptPath();
+    char folder[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    static unsigned serial = 0;
+    app.transcriptPath = std::string(folder) + "tavi-ui-" + std::to_string(GetCurrentProcessId()) +
+                         "-" + std::to_string(++serial) + ".log";
+    DeleteFileA(app.transcriptPath.c_str());
     // The child inherits the environment; the stand-in reads both names once, when loaded.
     SetEnvironmentVariableA("TAVI_SIM", scenario.c_str());
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcriptPath.c_str());
 
-    std::wstring program = ProgramPath(programName);
-    std::wstring commandLine = L"\"" + program + L"\"";
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path = path.substr(0, path.find_last_of(L"\\/") + 1) + program;
+    std::wstring commandLine = L"\"" + path + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &app.process)) {
-        std::fprintf(stderr, "cannot start %s: error %lu\n", Narrow(program).c_str(),
-                     GetLastError());
+    if (!CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &app.process)) {
+        std::fprintf(stderr, "cannot start %s: error %lu\n", Narrow(path).c_str(), GetLastError());
         return false;
     }
-    app.running = true;
-    return true;
-}
-
-bool WaitForMainWindow(UiApp& app) {
-    WaitForInputIdle(app.process.hProcess, UI_WAIT_MS);
-    DialogSearch search{app.process.dwProcessId, nullptr};
-    const bool shown = WaitUntil([&] {
-        search.found = nullptr;
-        EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-    });
-    if (!shown) {
-        std::fprintf(stderr, "the main window did not appear\n");
-        return false;
-    }
-    app.dialog = search.found;
-    return true;
-}
-
-bool StartApp(UiApp& app, const std::string& scenario) {
-    if (!LaunchApp(app, scenario, L"tavi-setup.exe")) {
-        return false;
-    }
-    if (!WaitForMainWindow(app)) {
+    if (waitForWindow && !WaitForMainWindow(app)) {
         StopApp(app);
         return false;
     }
     return true;
 }
 
+bool WaitForMainWindow(UiApp& app) {
+    WaitForInputIdle(app.process.hProcess, UI_WAIT_MS);
+    const bool shown = WaitUntil([&] {
+        for (HWND window : DialogsOf(app)) {
+            if (WindowText(window) == " tavi setup 2.1") {
+                app.dialog = window;
+            }
+        }
+        return app.dialog != nullptr;
+    });
+    if (!shown) {
+        std::fprintf(stderr, "the main window did not appear\n");
+    }
+    return shown;
+}
+
 bool WaitForExit(UiApp& app, unsigned timeoutMs, DWORD* exitCode) {
-    if (!app.running) {
+    if (app.process.hProcess == nullptr) {
         return true;
     }
-    if (WaitForSingleObject(app.process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        return false;
-    }
-    if (exitCode != nullptr) {
+    const bool ended = WaitForSingleObject(app.process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (ended && exitCode != nullptr) {
         GetExitCodeProcess(app.process.hProcess, exitCode);
     }
-    return true;
+    return ended;
 }
 
 void StopApp(UiApp& app) {
-    if (!app.running) {
+    if (app.process.hProcess == nullptr) {
         return;
     }
-    // The program is ended outright: how it closes is tested where it matters, and a closing
-    // window costs two seconds under Wine without a window manager (it waits for one to
-    // withdraw the window).
-    if (WaitForSingleObject(app.process.hProcess, 0) != WAIT_OBJECT_0) {
-        TerminateProcess(app.process.hProcess, 1);
-        WaitForSingleObject(app.process.hProcess, 5000);
-    }
+    // Ended outright: a closing window costs two seconds under Wine without a window manager,
+    // and the tests that are about closing wait for the exit first.
+    TerminateProcess(app.process.hProcess, 1);
+    WaitForSingleObject(app.process.hProcess, 5000);
     CloseHandle(app.process.hThread);
     CloseHandle(app.process.hProcess);
-    app.running = false;
+    app.process = {};
     app.dialog = nullptr;
 }
 
@@ -217,13 +135,13 @@ HWND Control(const UiApp& app, int id) {
     return GetDlgItem(app.dialog, id);
 }
 
+LRESULT Ask(const UiApp& app, int id, UINT message) {
+    return SendMessageW(Control(app, id), message, 0, 0);
+}
+
 std::string WindowText(HWND window) {
     // The wide message is marshalled across processes correctly; the narrow one is not always.
-    const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
-    if (length <= 0) {
-        return {};
-    }
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    std::wstring text(static_cast<size_t>(SendMessageW(window, WM_GETTEXTLENGTH, 0, 0)) + 1, 0);
     const LRESULT got =
         SendMessageW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
     text.resize(got > 0 ? static_cast<size_t>(got) : 0);
@@ -246,66 +164,37 @@ bool WaitForEnabled(const UiApp& app, int id, bool enabled, unsigned timeoutMs) 
     return WaitUntil([&] { return ControlEnabled(app, id) == enabled; }, timeoutMs);
 }
 
-int ProgressPosition(const UiApp& app) {
-    return static_cast<int>(SendMessageW(Control(app, IDC_PROGRESS), PBM_GETPOS, 0, 0));
-}
-
-bool IsChecked(const UiApp& app, int id) {
-    return SendMessageW(Control(app, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-namespace {
-HWND PortList(const UiApp& app) {
-    return Control(app, IDC_PORT_LIST);
-}
-bool DroppedDown(const UiApp& app) {
-    return SendMessageW(PortList(app), CB_GETDROPPEDSTATE, 0, 0) != 0;
-}
-} // namespace
-
 std::vector<std::string> PortListEntries(const UiApp& app) {
     std::vector<std::string> entries;
-    HWND list = PortList(app);
-    const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    const LRESULT count = SendMessageW(PortList(app), CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-        const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, i, 0);
-        if (length < 0) {
-            entries.emplace_back();
-            continue;
-        }
-        std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-        const LRESULT got = SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
+        const LRESULT length = SendMessageW(PortList(app), CB_GETLBTEXTLEN, i, 0);
+        std::wstring text(length > 0 ? static_cast<size_t>(length) + 1 : 1, L'\0');
+        const LRESULT got =
+            SendMessageW(PortList(app), CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(&text[0]));
         text.resize(got > 0 ? static_cast<size_t>(got) : 0);
         entries.push_back(Narrow(text));
     }
     return entries;
 }
 
-void RequestPortList(const UiApp& app) {
-    // Posted, not sent: the program may answer the drop-down with a message box, and a sent
-    // message would wait for that box.
+bool PortListOpen(const UiApp& app) {
+    return SendMessageW(PortList(app), CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
+bool OpenPortList(const UiApp& app, bool wait) {
+    // Posted, not sent: a sent message would wait for a message box the program shows.
     PostMessageW(PortList(app), CB_SHOWDROPDOWN, TRUE, 0);
+    return !wait || WaitUntil([&] { return PortListOpen(app); });
 }
 
-bool WaitForPortListOpen(const UiApp& app) {
-    return WaitUntil([&] { return DroppedDown(app); });
-}
-
-bool OpenPortList(const UiApp& app) {
-    RequestPortList(app);
-    return WaitForPortListOpen(app);
-}
-
-bool ChooseInOpenList(const UiApp& app, int index) {
-    SendMessageW(PortList(app), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-    return CloseOpenList(app);
-}
-
-bool CloseOpenList(const UiApp& app) {
-    // Posted: the close-up opens the ports and sends seven messages 50 ms apart, and may end in
-    // a message box.
+bool ClosePortList(const UiApp& app, int choice) {
+    if (choice >= 0) {
+        SendMessageW(PortList(app), CB_SETCURSEL, static_cast<WPARAM>(choice), 0);
+    }
+    // Posted: the close-up opens the ports, sends seven messages 50 ms apart, may show a box.
     PostMessageW(PortList(app), CB_SHOWDROPDOWN, FALSE, 0);
-    return WaitUntil([&] { return !DroppedDown(app); });
+    return WaitUntil([&] { return !PortListOpen(app); });
 }
 
 bool PickPort(const UiApp& app, const std::string& name) {
@@ -315,10 +204,10 @@ bool PickPort(const UiApp& app, const std::string& name) {
     const std::vector<std::string> entries = PortListEntries(app);
     for (size_t i = 0; i < entries.size(); ++i) {
         if (entries[i] == name) {
-            return ChooseInOpenList(app, static_cast<int>(i));
+            return ClosePortList(app, static_cast<int>(i));
         }
     }
-    CloseOpenList(app);
+    ClosePortList(app);
     return false;
 }
 
@@ -326,80 +215,63 @@ void Click(const UiApp& app, int id) {
     PostMessageW(Control(app, id), BM_CLICK, 0, 0);
 }
 
-void PressKey(const UiApp& app, WPARAM virtualKey) {
+void PressKey(const UiApp& app, WPARAM key) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
-    HWND target = app.dialog;
-    if (GetGUIThreadInfo(app.process.dwThreadId, &info) && info.hwndFocus != nullptr) {
-        target = info.hwndFocus;
-    }
-    const UINT scan = MapVirtualKeyW(static_cast<UINT>(virtualKey), MAPVK_VK_TO_VSC);
-    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (static_cast<LPARAM>(scan) << 16));
-    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (static_cast<LPARAM>(scan) << 16) | (3LL << 30));
-}
-
-bool FindMessageBox(const UiApp& app, MessageBoxView& view) {
-    BoxSearch search{app.process.dwProcessId, app.dialog, nullptr};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
-    if (search.found == nullptr) {
-        return false;
-    }
-    view.box = search.found;
-    view.caption = WindowText(search.found);
-    view.text.clear();
-    EnumChildWindows(search.found, LongestStaticText, reinterpret_cast<LPARAM>(&view.text));
-    // Message boxes show line breaks as typed, but some versions store them as \r\n.
-    std::string plain;
-    for (char c : view.text) {
-        if (c != '\r') {
-            plain += c;
-        }
-    }
-    view.text = plain;
-    return true;
+    GetGUIThreadInfo(app.process.dwThreadId, &info);
+    HWND target = info.hwndFocus != nullptr ? info.hwndFocus : app.dialog;
+    const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(key), MAPVK_VK_TO_VSC))
+                        << 16;
+    PostMessageW(target, WM_KEYDOWN, key, 1 | scan);
+    PostMessageW(target, WM_KEYUP, key, 1 | scan | (3LL << 30));
 }
 
 bool WaitForMessageBox(const UiApp& app, MessageBoxView& view, unsigned timeoutMs) {
-    return WaitUntil([&] { return FindMessageBox(app, view); }, timeoutMs);
+    return WaitUntil(
+        [&] {
+            for (HWND window : DialogsOf(app)) {
+                if (window == app.dialog) {
+                    continue;
+                }
+                view = {window, WindowText(window), {}};
+                // The text is the longest static; some versions store its line breaks as \r\n.
+                for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                    std::string text = WindowText(c);
+                    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+                    wchar_t name[16] = {};
+                    GetClassNameW(c, name, 16);
+                    if (lstrcmpiW(name, L"Static") == 0 && text.size() > view.text.size()) {
+                        view.text = text;
+                    }
+                }
+                return true;
+            }
+            return false;
+        },
+        timeoutMs);
 }
 
-bool DismissMessageBox(const MessageBoxView& view, unsigned timeoutMs) {
+bool DismissMessageBox(const MessageBoxView& view) {
     PostMessageW(view.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(view.box, IDOK)));
-    return WaitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); }, timeoutMs);
+    return WaitUntil([&] { return !IsWindow(view.box) || !IsWindowVisible(view.box); });
 }
 
-std::vector<TranscriptEvent> ReadTranscript(const UiApp& app) {
+std::vector<TranscriptEvent> TranscriptEvents(const UiApp& app, const std::string& prefix) {
+    std::ifstream file(app.transcriptPath, std::ios::binary);
     std::vector<TranscriptEvent> events;
-    std::string content = ReadWholeFile(app.transcriptPath);
-    // A line still being written is left for the next read.
-    content.resize(content.rfind('\n') == std::string::npos ? 0 : content.rfind('\n') + 1);
-    std::istringstream lines(content);
     std::string line;
-    while (std::getline(lines, line)) {
+    // A line still being written (no end of line yet) is left for the next read.
+    while (std::getline(file, line) && !file.eof()) {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         const size_t space = line.find(' ');
-        if (space == std::string::npos) {
-            continue;
+        if (space != std::string::npos && line.compare(space + 1, prefix.size(), prefix) == 0) {
+            events.push_back({std::atof(line.c_str()), line.substr(space + 1)});
         }
-        TranscriptEvent event;
-        event.ms = std::atof(line.substr(0, space).c_str());
-        event.event = line.substr(space + 1);
-        events.push_back(event);
     }
     return events;
-}
-
-std::vector<TranscriptEvent> TranscriptEvents(const UiApp& app, const std::string& prefix) {
-    std::vector<TranscriptEvent> matching;
-    for (const TranscriptEvent& event : ReadTranscript(app)) {
-        if (event.event.compare(0, prefix.size(), prefix) == 0) {
-            matching.push_back(event);
-        }
-    }
-    return matching;
 }
 
 bool WaitForTranscript(const UiApp& app, const std::string& prefix, size_t count,

@@ -12,6 +12,9 @@
 #include <string>
 
 #include "tests/ui/ui_harness.h"
+
+#include <commctrl.h>
+
 #include "ui/ids.h"
 
 namespace {
@@ -119,7 +122,7 @@ int main(int argc, char** argv) {
     Screenshot("update-mode");
 
     Click(app, IDC_UPDATE);
-    if (!WaitUntil([&] { return ProgressPosition(app) >= 40; }, UPDATE_WAIT_MS)) {
+    if (!WaitUntil([&] { return Ask(app, IDC_PROGRESS, PBM_GETPOS) >= 40; }, UPDATE_WAIT_MS)) {
         return Fail(app, "the update made no progress");
     }
     Screenshot("writing");
@@ -165,7 +168,8 @@ int main(int argc, char** argv) {
             !WaitForTranscript(app, "tx F0 2C 4D 62 01 F7", 2) ||
             !WaitForTranscript(app, "tx F0 2C 4D 63 2A F7", heldBefore + 2) ||
             !WaitForTranscript(app, "tx F0 2C 4D 66 0B F7", 2) ||
-            !WaitForEnabled(app, IDC_BRIGHTNESS, true) || !IsChecked(app, IDC_BLANK_ZERO)) {
+            !WaitForEnabled(app, IDC_BRIGHTNESS, true) ||
+            Ask(app, IDC_BLANK_ZERO, BM_GETCHECK) != BST_CHECKED) {
             return Fail(app, "the unit did not report the changed settings after re-selection");
         }
         Screenshot("settings-kept");

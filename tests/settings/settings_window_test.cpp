@@ -259,7 +259,7 @@ TEST_F(SettingsWindow, BrightnessReplyMovesTheSliderAndTheNextNotificationSendsI
         sent.clear();
         Reply(0x66, row.first);
         EXPECT_TRUE(Enabled(IDC_BRIGHTNESS));
-        EXPECT_EQ(std::min(row.first, uint8_t{15}), Ask(IDC_BRIGHTNESS, TBM_GETPOS));
+        EXPECT_EQ(std::min<int>(row.first, 15), Ask(IDC_BRIGHTNESS, TBM_GETPOS));
         RepaintSlider();
         RepaintSlider();
         EXPECT_EQ(Texts{row.second}, SentBytes());

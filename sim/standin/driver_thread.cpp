@@ -132,7 +132,8 @@ DWORD WINAPI DriverThread(LPVOID) {
         if (flush)
             FlushTranscript();
         DWORD sleepMs = 0;
-        bool yield = false;
+        int64_t yieldUntil = -1;
+        unsigned newsSeen = 0;
         {
             Locked hold;
             if (g.nextCallbackSerial - 1 > upTo)
@@ -148,13 +149,16 @@ DWORD WINAPI DriverThread(LPVOID) {
                 sleepMs = static_cast<DWORD>(remainingMs - kSleepMarginMs);
                 g.driverSleeping = true;
             } else {
-                yield = true;
+                yieldUntil = next;
+                newsSeen = g.news.load();
             }
         }
-        if (yield)
-            SwitchToThread();
-        else
-            WaitForSingleObject(g.wake, sleepMs);
+        if (yieldUntil >= 0) {
+            while (NowTicks() < yieldUntil && g.news.load() == newsSeen)
+                SwitchToThread();
+            continue;
+        }
+        WaitForSingleObject(g.wake, sleepMs);
     }
 }
 

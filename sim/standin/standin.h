@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -87,6 +88,10 @@ struct StandIn {
     // True while the driver thread is in (or about to enter) its wait on wake. Only then does
     // new work need a SetEvent; a driver thread that is awake looks at everything again.
     bool driverSleeping = false;
+    // Counts news for a driver thread that is awake and yielding until its next due moment:
+    // it watches this without taking the lock, which the client's calls would otherwise
+    // have to wait for.
+    std::atomic<unsigned> news{0};
     DWORD driverThreadId = 0;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER origin{};

@@ -136,6 +136,8 @@ void WakeDriver() {
     if (g.driverSleeping && g.wake) {
         g.driverSleeping = false;
         SetEvent(g.wake);
+    } else {
+        g.news.fetch_add(1);
     }
 }
 

@@ -224,6 +224,10 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     EnsureStandIn();
     ClientCallback notify{};
     uint32_t id = 0;
+    // An asynchronous send completes async_done after the call, counted from before the unit
+    // takes the message in: a driver is done with the bytes once they are on the cable, so
+    // the completion never comes after a reply due at the same time.
+    const int64_t calledAt = NowTicks();
     {
         Locked hold;
         SimHandle* h = FindHandle(handle, false);
@@ -257,7 +261,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
         if (g.ports.asyncDoneMs > 0) {
             h->pending.push_back(header);
             g.completions.push_back(
-                DueCompletion{h->id, header, NowTicks() + MsToTicks(g.ports.asyncDoneMs)});
+                DueCompletion{h->id, header, calledAt + MsToTicks(g.ports.asyncDoneMs)});
             WakeDriver();
             return MMSYSERR_NOERROR;
         }

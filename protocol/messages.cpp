@@ -24,7 +24,8 @@ const uint8_t kFlywheelOn[] = {HEAD, 0x59, 0x01, SYSEX_END};
 const uint8_t kFlywheelQuery[] = {HEAD, 0x59, 0x7F, SYSEX_END};
 #undef HEAD
 
-#define ENTRY(a) {a, sizeof(a)}
+#define ENTRY(a)                                                                                   \
+    { a, sizeof(a) }
 
 // Offset of the value byte in a 6-byte setting message.
 constexpr size_t kValueOffset = 4;
@@ -44,19 +45,19 @@ int BuildSet(MessageId id, unsigned value, unsigned max, uint8_t (&out)[SET_MESS
 } // namespace
 
 const SysExMessage MessageTable[MSG_COUNT] = {
-    ENTRY(kStatus),          ENTRY(kErase),           ENTRY(kFinish),
-    ENTRY(kBlankZeroOff),    ENTRY(kBlankZeroOn),     ENTRY(kBlankZeroQuery),
-    ENTRY(kBlankFramesOff),  ENTRY(kBlankFramesOn),   ENTRY(kBlankFramesQuery),
-    ENTRY(kMmcIdSet),        ENTRY(kMmcIdQuery),      ENTRY(kBrightnessSet),
-    ENTRY(kBrightnessQuery), ENTRY(kStationaryOff),   ENTRY(kStationaryOn),
-    ENTRY(kStationaryQuery), ENTRY(kFlywheelOff),     ENTRY(kFlywheelOn),
+    ENTRY(kStatus),          ENTRY(kErase),         ENTRY(kFinish),
+    ENTRY(kBlankZeroOff),    ENTRY(kBlankZeroOn),   ENTRY(kBlankZeroQuery),
+    ENTRY(kBlankFramesOff),  ENTRY(kBlankFramesOn), ENTRY(kBlankFramesQuery),
+    ENTRY(kMmcIdSet),        ENTRY(kMmcIdQuery),    ENTRY(kBrightnessSet),
+    ENTRY(kBrightnessQuery), ENTRY(kStationaryOff), ENTRY(kStationaryOn),
+    ENTRY(kStationaryQuery), ENTRY(kFlywheelOff),   ENTRY(kFlywheelOn),
     ENTRY(kFlywheelQuery),
 };
 #undef ENTRY
 
 const MessageId OpeningQueries[OPENING_QUERY_COUNT] = {
-    MSG_BLANK_ZERO_QUERY,       MSG_BLANK_FRAMES_QUERY, MSG_MMC_ID_QUERY,   MSG_STATIONARY_LTC_QUERY,
-    MSG_FLYWHEEL_QUERY,         MSG_BRIGHTNESS_QUERY,   MSG_STATUS_REQUEST,
+    MSG_BLANK_ZERO_QUERY, MSG_BLANK_FRAMES_QUERY, MSG_MMC_ID_QUERY,   MSG_STATIONARY_LTC_QUERY,
+    MSG_FLYWHEEL_QUERY,   MSG_BRIGHTNESS_QUERY,   MSG_STATUS_REQUEST,
 };
 
 const SysExMessage& OptionMessage(Option option, bool on) {

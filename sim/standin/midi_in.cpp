@@ -156,103 +156,19 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN result, UINT id, DWORD_PTR callback, DWORD_PTR instance,
                            DWORD flags) {
-    EnsureStandIn();
-    if (!result)
-        return MMSYSERR_INVALPARAM;
-    *result = nullptr;
-    MMRESULT check = CheckCallback(flags, callback, MIDI_IO_STATUS);
-    if (check != MMSYSERR_NOERROR)
-        return check;
-    ClientCallback notify{flags & CALLBACK_TYPEMASK, callback, instance};
-    uint32_t id32 = 0;
-    {
-        Locked hold;
-        std::vector<int> listed = ListedInputs();
-        if (id >= listed.size())
-            return MMSYSERR_BADDEVICEID;
-        int port = listed[id];
-        bool taken = port == g.ports.busyIn;
-        for (auto& h : g.handles)
-            taken = taken || (h->input && h->port == port && !UnitGoneFor(*h));
-        if (taken) {
-            Log("refused midiInOpen %d", MMSYSERR_ALLOCATED);
-            return MMSYSERR_ALLOCATED;
-        }
-        auto h = std::make_unique<SimHandle>();
-        h->id = id32 = g.nextHandleId++;
-        h->input = true;
-        h->port = port;
-        h->plugSerial = g.plugSerial;
-        h->callback = notify;
-        g.handles.push_back(std::move(h));
-        *result = reinterpret_cast<HMIDIIN>(static_cast<uintptr_t>(id32));
-        Log("open in %u", id);
-    }
-    NotifyNow(notify, id32, MIM_OPEN, 0, 0);
-    return MMSYSERR_NOERROR;
+    return OpenPort(true, id, callback, instance, flags, reinterpret_cast<HANDLE*>(result));
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN handle) {
-    EnsureStandIn();
-    uint64_t serial = 0;
-    {
-        Locked hold;
-        if (!FindHandle(handle, true))
-            return MMSYSERR_INVALHANDLE;
-        serial = g.nextCallbackSerial - 1;
-    }
-    // Buffers already handed back must reach the client before it hears of the close.
-    AwaitCallbacks(serial, "midiInClose");
-    ClientCallback notify{};
-    uint32_t id = 0;
-    {
-        Locked hold;
-        SimHandle* h = FindHandle(handle, true);
-        if (!h)
-            return MMSYSERR_INVALHANDLE;
-        if (!h->queue.empty()) {
-            Log("refused midiInClose %d", MIDIERR_STILLPLAYING);
-            return MIDIERR_STILLPLAYING;
-        }
-        notify = h->callback;
-        id = h->id;
-        for (auto it = g.handles.begin(); it != g.handles.end(); ++it)
-            if (it->get() == h) {
-                g.handles.erase(it);
-                break;
-            }
-        Log("close in");
-    }
-    NotifyNow(notify, id, MIM_CLOSE, 0, 0);
-    return MMSYSERR_NOERROR;
+    return ClosePort(handle, true);
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    EnsureStandIn();
-    Locked hold;
-    if (!FindHandle(handle, true))
-        return MMSYSERR_INVALHANDLE;
-    if (CheckHeader(header, size) != MMSYSERR_NOERROR)
-        return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & MHDR_PREPARED)
-        return MMSYSERR_NOERROR;
-    header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader(handle, header, size, true);
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN handle, LPMIDIHDR header, UINT size) {
-    EnsureStandIn();
-    Locked hold;
-    if (!FindHandle(handle, true))
-        return MMSYSERR_INVALHANDLE;
-    if (CheckHeader(header, size) != MMSYSERR_NOERROR)
-        return MMSYSERR_INVALPARAM;
-    if (!(header->dwFlags & MHDR_PREPARED))
-        return MMSYSERR_NOERROR;
-    if (header->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    header->dwFlags &= ~MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return UnprepareHeader(handle, header, size, true);
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {

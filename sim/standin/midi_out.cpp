@@ -99,109 +99,19 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) 
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT result, UINT id, DWORD_PTR callback, DWORD_PTR instance,
                             DWORD flags) {
-    EnsureStandIn();
-    if (!result)
-        return MMSYSERR_INVALPARAM;
-    *result = nullptr;
-    MMRESULT check = CheckCallback(flags, callback, 0);
-    if (check != MMSYSERR_NOERROR)
-        return check;
-    ClientCallback notify{flags & CALLBACK_TYPEMASK, callback, instance};
-    uint32_t id32 = 0;
-    {
-        Locked hold;
-        std::vector<int> listed = ListedOutputs();
-        if (id == MIDI_MAPPER)
-            return listed.empty() ? MMSYSERR_BADDEVICEID : MIDIERR_NODEVICE; // no mapper here
-        if (id >= listed.size())
-            return MMSYSERR_BADDEVICEID;
-        int port = listed[id];
-        bool taken = port == g.ports.busyOut;
-        for (auto& h : g.handles)
-            taken = taken || (!h->input && h->port == port && !UnitGoneFor(*h));
-        if (taken) {
-            Log("refused midiOutOpen %d", MMSYSERR_ALLOCATED);
-            return MMSYSERR_ALLOCATED;
-        }
-        auto h = std::make_unique<SimHandle>();
-        h->id = id32 = g.nextHandleId++;
-        h->input = false;
-        h->port = port;
-        h->plugSerial = g.plugSerial;
-        h->callback = notify;
-        g.handles.push_back(std::move(h));
-        *result = reinterpret_cast<HMIDIOUT>(static_cast<uintptr_t>(id32));
-        Log("open out %u", id);
-    }
-    NotifyNow(notify, id32, MOM_OPEN, 0, 0);
-    return MMSYSERR_NOERROR;
+    return OpenPort(false, id, callback, instance, flags, reinterpret_cast<HANDLE*>(result));
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT handle) {
-    EnsureStandIn();
-    uint64_t serial = 0;
-    {
-        Locked hold;
-        if (!FindHandle(handle, false))
-            return MMSYSERR_INVALHANDLE;
-        serial = g.nextCallbackSerial - 1;
-    }
-    AwaitCallbacks(serial, "midiOutClose");
-    ClientCallback notify{};
-    uint32_t id = 0;
-    {
-        Locked hold;
-        SimHandle* h = FindHandle(handle, false);
-        if (!h)
-            return MMSYSERR_INVALHANDLE;
-        if (!h->pending.empty()) {
-            Log("refused midiOutClose %d", MIDIERR_STILLPLAYING);
-            return MIDIERR_STILLPLAYING;
-        }
-        notify = h->callback;
-        id = h->id;
-        for (auto it = g.handles.begin(); it != g.handles.end(); ++it)
-            if (it->get() == h) {
-                g.handles.erase(it);
-                break;
-            }
-        Log("close out");
-    }
-    NotifyNow(notify, id, MOM_CLOSE, 0, 0);
-    return MMSYSERR_NOERROR;
+    return ClosePort(handle, false);
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    EnsureStandIn();
-    Locked hold;
-    if (!FindHandle(handle, false))
-        return MMSYSERR_INVALHANDLE;
-    if (CheckHeader(header, size) != MMSYSERR_NOERROR)
-        return MMSYSERR_INVALPARAM;
-    if (header->dwFlags & MHDR_PREPARED)
-        return MMSYSERR_NOERROR;
-    header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return PrepareHeader(handle, header, size, false);
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
-    EnsureStandIn();
-    Locked hold;
-    if (!FindHandle(handle, false))
-        return MMSYSERR_INVALHANDLE;
-    if (CheckHeader(header, size) != MMSYSERR_NOERROR)
-        return MMSYSERR_INVALPARAM;
-    if (!(header->dwFlags & MHDR_PREPARED))
-        return MMSYSERR_NOERROR;
-    if (header->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    if (header == g.refusedHeader && g.refusalsLeft > 0) {
-        --g.refusalsLeft;
-        Log("refused midiOutUnprepareHeader %d", MIDIERR_STILLPLAYING);
-        return MIDIERR_STILLPLAYING;
-    }
-    header->dwFlags &= ~MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return UnprepareHeader(handle, header, size, false);
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {

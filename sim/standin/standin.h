@@ -194,3 +194,10 @@ void ReturnFrontBuffer(SimHandle& h, UINT message);
 // Checks of a caller's header shared by the in and out sides: INVALPARAM or 0.
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
 MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra);
+
+// The common half of the midiIn*/midiOut* functions of the same name.
+MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags,
+                  HANDLE* result);
+MMRESULT ClosePort(HANDLE handle, bool input);
+MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input);
+MMRESULT UnprepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input);

@@ -128,21 +128,18 @@ MMRESULT WINAPI midiInGetDevCapsW(UINT_PTR id, LPMIDIINCAPSW caps, UINT size) {
         if (result != MMSYSERR_NOERROR)
             return result;
     }
-    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
-    return MMSYSERR_NOERROR;
+    return CopyCaps(caps, full, size);
 }
 
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
     EnsureStandIn();
     if (!caps)
         return MMSYSERR_INVALPARAM;
+    // The narrow form is the wide one with its name narrowed, as the names are plain ASCII.
     MIDIINCAPSW wide;
-    {
-        Locked hold;
-        MMRESULT result = FillCaps(id, wide);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-    }
+    MMRESULT result = midiInGetDevCapsW(id, &wide, sizeof wide);
+    if (result != MMSYSERR_NOERROR)
+        return result;
     MIDIINCAPSA full{};
     full.wMid = wide.wMid;
     full.wPid = wide.wPid;
@@ -150,8 +147,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
     full.dwSupport = wide.dwSupport;
     for (size_t i = 0; i < MAXPNAMELEN; ++i)
         full.szPname[i] = static_cast<char>(wide.szPname[i]);
-    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
-    return MMSYSERR_NOERROR;
+    return CopyCaps(caps, full, size);
 }
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN result, UINT id, DWORD_PTR callback, DWORD_PTR instance,

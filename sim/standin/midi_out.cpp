@@ -67,21 +67,18 @@ MMRESULT WINAPI midiOutGetDevCapsW(UINT_PTR id, LPMIDIOUTCAPSW caps, UINT size) 
         if (result != MMSYSERR_NOERROR)
             return result;
     }
-    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
-    return MMSYSERR_NOERROR;
+    return CopyCaps(caps, full, size);
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) {
     EnsureStandIn();
     if (!caps)
         return MMSYSERR_INVALPARAM;
+    // The narrow form is the wide one with its name narrowed, as the names are plain ASCII.
     MIDIOUTCAPSW wide;
-    {
-        Locked hold;
-        MMRESULT result = FillCaps(id, wide);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-    }
+    MMRESULT result = midiOutGetDevCapsW(id, &wide, sizeof wide);
+    if (result != MMSYSERR_NOERROR)
+        return result;
     MIDIOUTCAPSA full{};
     full.wMid = wide.wMid;
     full.wPid = wide.wPid;
@@ -93,8 +90,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR id, LPMIDIOUTCAPSA caps, UINT size) 
     full.dwSupport = wide.dwSupport;
     for (size_t i = 0; i < MAXPNAMELEN; ++i)
         full.szPname[i] = static_cast<char>(wide.szPname[i]);
-    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
-    return MMSYSERR_NOERROR;
+    return CopyCaps(caps, full, size);
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT result, UINT id, DWORD_PTR callback, DWORD_PTR instance,

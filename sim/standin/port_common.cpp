@@ -78,13 +78,24 @@ MMRESULT ClosePort(HANDLE handle, bool input) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
-    EnsureStandIn();
-    Locked hold;
+namespace {
+
+// The checks prepare and unprepare make first, in WinMM's order; the lock is held.
+MMRESULT CheckHandleAndHeader(HANDLE handle, const MIDIHDR* header, UINT size, bool input) {
     if (!FindHandle(handle, input))
         return MMSYSERR_INVALHANDLE;
     if (CheckHeader(header, size) != MMSYSERR_NOERROR)
         return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
+}
+
+} // namespace
+
+MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
+    EnsureStandIn();
+    Locked hold;
+    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input))
+        return checked;
     if (header->dwFlags & MHDR_PREPARED)
         return MMSYSERR_NOERROR;
     header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
@@ -94,10 +105,8 @@ MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
 MMRESULT UnprepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
     EnsureStandIn();
     Locked hold;
-    if (!FindHandle(handle, input))
-        return MMSYSERR_INVALHANDLE;
-    if (CheckHeader(header, size) != MMSYSERR_NOERROR)
-        return MMSYSERR_INVALPARAM;
+    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input))
+        return checked;
     if (!(header->dwFlags & MHDR_PREPARED))
         return MMSYSERR_NOERROR;
     if (header->dwFlags & MHDR_INQUEUE)

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -194,6 +195,12 @@ void ReturnFrontBuffer(SimHandle& h, UINT message);
 // Checks of a caller's header shared by the in and out sides: INVALPARAM or 0.
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
 MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra);
+
+// Copies only the bytes the caller asked for, as WinMM does (0 copies nothing).
+template <typename Caps> MMRESULT CopyCaps(void* caps, const Caps& full, UINT size) {
+    memcpy(caps, &full, size < sizeof full ? size : sizeof full);
+    return MMSYSERR_NOERROR;
+}
 
 // The common half of the midiIn*/midiOut* functions of the same name.
 MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags,

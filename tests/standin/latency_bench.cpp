@@ -1,6 +1,5 @@
-// Prints how long a request takes to come back as a parsed-ready buffer through the stand-in
-// under Wine: midiOutLongMsg to the MIM_LONGDATA notification, the floor under every exchange
-// the program makes with the simulated unit. A figure, not a test: nothing here fails on time.
+// Prints how long a request takes to come back through the stand-in under Wine, midiOutLongMsg
+// to MIM_LONGDATA: the floor under every exchange with the simulated unit. A figure, not a test.
 #include <windows.h>
 #include <mmsystem.h>
 
@@ -15,39 +14,28 @@ namespace {
 HANDLE replied;
 
 void CALLBACK OnInput(HMIDIIN handle, UINT message, DWORD_PTR, DWORD_PTR param1, DWORD_PTR) {
-    if (message != MIM_LONGDATA)
-        return;
     auto* header = reinterpret_cast<MIDIHDR*>(param1);
-    if (header->dwBytesRecorded == 0)
-        return; // handed back by reset: not to be queued again
-    midiInAddBuffer(handle, header, sizeof(MIDIHDR));
-    SetEvent(replied);
-}
-
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to, LARGE_INTEGER frequency) {
-    return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 /
-           static_cast<double>(frequency.QuadPart);
+    if (message == MIM_LONGDATA && header->dwBytesRecorded > 0) { // not handed back by a reset
+        midiInAddBuffer(handle, header, sizeof(MIDIHDR));
+        SetEvent(replied);
+    }
 }
 
 } // namespace
 
 int main() {
     SimApi api{};
-    if (SimLoadApi(&api) != 0 || api.configure("normal") != 0) {
-        fprintf(stderr, "winmm.dll beside this program is not the stand-in\n");
-        return 1;
-    }
-    replied = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HMIDIOUT out = nullptr;
     HMIDIIN in = nullptr;
-    static char buffers[2][512];
-    MIDIHDR headers[2] = {};
-    if (midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR ||
-        midiInOpen(&in, 1, reinterpret_cast<DWORD_PTR>(OnInput), 0, CALLBACK_FUNCTION) !=
-            MMSYSERR_NOERROR) {
-        fprintf(stderr, "cannot open the unit's ports\n");
+    replied = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (SimLoadApi(&api) != 0 || api.configure("normal") != 0 ||
+        midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR ||
+        midiInOpen(&in, 1, reinterpret_cast<DWORD_PTR>(OnInput), 0, CALLBACK_FUNCTION) != 0) {
+        fprintf(stderr, "winmm.dll beside this program is not the stand-in, or ports are shut\n");
         return 1;
     }
+    static char buffers[2][512];
+    static MIDIHDR headers[2];
     for (int i = 0; i < 2; ++i) {
         headers[i].lpData = buffers[i];
         headers[i].dwBufferLength = sizeof buffers[i];
@@ -59,40 +47,29 @@ int main() {
     MIDIHDR send{};
     send.lpData = reinterpret_cast<LPSTR>(request);
     send.dwBufferLength = sizeof request;
-    LARGE_INTEGER frequency;
+    LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
-    const int rounds = 2000;
     std::vector<double> times;
-    int lost = 0;
-    for (int i = 0; i < rounds; ++i) {
-        LARGE_INTEGER start;
-        LARGE_INTEGER end;
+    for (int i = 0; i < 2000; ++i) {
         QueryPerformanceCounter(&start);
         send.dwFlags = 0;
         midiOutPrepareHeader(out, &send, sizeof send);
         midiOutLongMsg(out, &send, sizeof send);
         midiOutUnprepareHeader(out, &send, sizeof send);
-        if (WaitForSingleObject(replied, 1000) != WAIT_OBJECT_0) {
-            ++lost;
+        if (WaitForSingleObject(replied, 1000) != WAIT_OBJECT_0)
             continue;
-        }
         QueryPerformanceCounter(&end);
-        times.push_back(Milliseconds(start, end, frequency));
+        times.push_back(double(end.QuadPart - start.QuadPart) * 1000.0 /
+                        double(frequency.QuadPart));
     }
-    midiInStop(in);
     midiInReset(in);
-    for (auto& header : headers)
-        midiInUnprepareHeader(in, &header, sizeof(MIDIHDR));
     midiInClose(in);
-    midiOutReset(out);
     midiOutClose(out);
-    if (times.empty()) {
-        printf("no replies\n");
-        return 1;
-    }
+    if (times.empty())
+        return printf("no replies\n"), 1;
     std::sort(times.begin(), times.end());
-    auto at = [&](double q) { return times[static_cast<size_t>(q * (times.size() - 1))]; };
-    printf("request to reply through the stand-in, %zu rounds (%d lost):\n", times.size(), lost);
+    auto at = [&](double q) { return times[static_cast<size_t>(q * double(times.size() - 1))]; };
+    printf("request to reply through the stand-in, %zu of 2000 rounds:\n", times.size());
     printf("  median %.3f ms  p90 %.3f ms  p99 %.3f ms  max %.3f ms\n", at(0.5), at(0.9), at(0.99),
            times.back());
     return 0;

@@ -1,11 +1,17 @@
 #include "tests/standin/standin_fixture.h"
 
+#include <sstream>
+
 const std::vector<uint8_t> kStatusRequest = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
 const std::vector<uint8_t> kRunningReply = {0xF0, 0x2C, 0x4D, 0x21, 0x32, 0x31, 0xF7};
 
-std::vector<Notification> Recorder::Snapshot() {
+std::vector<Notification> Recorder::Long() {
     std::lock_guard<std::mutex> hold(mutex);
-    return seen;
+    std::vector<Notification> result;
+    for (const auto& n : seen)
+        if (n.message == MIM_LONGDATA || n.message == MIM_LONGERROR)
+            result.push_back(n);
+    return result;
 }
 
 size_t Recorder::Count(UINT message) {
@@ -17,12 +23,11 @@ size_t Recorder::Count(UINT message) {
 }
 
 void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                                 DWORD_PTR param2) {
+                                 DWORD_PTR) {
     auto* recorder = reinterpret_cast<Recorder*>(instance);
-    Notification n{message, param1, param2, GetCurrentThreadId(), nullptr, 0, 0, {}};
+    Notification n{message, param1, GetCurrentThreadId(), nullptr, 0, {}};
     if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
         n.header = reinterpret_cast<MIDIHDR*>(param1);
-        n.bytesRecorded = n.header->dwBytesRecorded;
         n.flags = n.header->dwFlags;
         n.data.assign(n.header->lpData, n.header->lpData + n.header->dwBytesRecorded);
     }
@@ -30,10 +35,9 @@ void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instanc
     {
         std::lock_guard<std::mutex> hold(recorder->mutex);
         recorder->seen.push_back(n);
-        rearm = recorder->rearm && message == MIM_LONGDATA && n.bytesRecorded > 0;
+        rearm = recorder->rearm && message == MIM_LONGDATA && !n.data.empty();
     }
-    // Called without holding our own lock: the stand-in must not hold its lock either, or
-    // this re-entry would deadlock.
+    // Called without our own lock held: a stand-in holding its lock here would deadlock.
     if (rearm) {
         MMRESULT result = midiInAddBuffer(handle, n.header, sizeof(MIDIHDR));
         std::lock_guard<std::mutex> hold(recorder->mutex);
@@ -76,17 +80,10 @@ std::string StandIn::Transcript() {
 
 std::vector<std::string> StandIn::Events() {
     std::vector<std::string> events;
-    std::string text = Transcript();
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        std::string line = text.substr(start, end - start);
-        size_t space = line.find(' ');
-        events.push_back(space == std::string::npos ? line : line.substr(space + 1));
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
+    std::istringstream lines(Transcript());
+    std::string line;
+    while (std::getline(lines, line))
+        events.push_back(line.substr(line.find(' ') + 1));
     return events;
 }
 
@@ -97,25 +94,19 @@ bool StandIn::HasEvent(const std::string& event) {
     return false;
 }
 
-bool StandIn::WaitForEvent(const std::string& event, DWORD timeoutMs) {
-    return WaitUntil([&] { return HasEvent(event); }, timeoutMs);
-}
-
-void StandIn::OpenUnitPair(DWORD bufferSize, UINT output, UINT input) {
-    ASSERT_EQ(midiOutOpen(&out, output, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInOpen(&in, input, reinterpret_cast<DWORD_PTR>(RecordNotification),
+void StandIn::OpenUnitPair(DWORD bufferSize) {
+    ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiInOpen(&in, 1, reinterpret_cast<DWORD_PTR>(RecordNotification),
                          reinterpret_cast<DWORD_PTR>(&recorder),
                          CALLBACK_FUNCTION | MIDI_IO_STATUS),
               MMSYSERR_NOERROR);
-    headerA = MIDIHDR{};
-    headerA.lpData = bufferA;
-    headerA.dwBufferLength = bufferSize;
-    headerB = headerA;
-    headerB.lpData = bufferB;
-    ASSERT_EQ(midiInPrepareHeader(in, &headerA, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInPrepareHeader(in, &headerB, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInAddBuffer(in, &headerA, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(midiInAddBuffer(in, &headerB, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    for (MIDIHDR* header : {&headerA, &headerB}) {
+        *header = MIDIHDR{};
+        header->lpData = header == &headerA ? bufferA : bufferB;
+        header->dwBufferLength = bufferSize;
+        ASSERT_EQ(midiInPrepareHeader(in, header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(midiInAddBuffer(in, header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+    }
     ASSERT_EQ(midiInStart(in), MMSYSERR_NOERROR);
 }
 
@@ -138,6 +129,8 @@ void StandIn::CloseAll() {
         EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
         out = nullptr;
     }
+    std::lock_guard<std::mutex> hold(recorder.mutex);
+    recorder.seen.clear();
 }
 
 void StandIn::SendLong(const std::vector<uint8_t>& bytes) {

@@ -17,10 +17,8 @@
 struct Notification {
     UINT message;
     DWORD_PTR param1;
-    DWORD_PTR param2;
     DWORD thread;
     MIDIHDR* header; // for long data and long errors
-    DWORD bytesRecorded;
     DWORD flags;
     std::vector<uint8_t> data;
 };
@@ -31,7 +29,8 @@ struct Recorder {
     bool rearm = false; // hand a returned, non-empty buffer straight back (as clients do)
     std::vector<MMRESULT> rearmResults;
 
-    std::vector<Notification> Snapshot();
+    // The long data and long errors so far, in order.
+    std::vector<Notification> Long();
     size_t Count(UINT message);
 };
 
@@ -48,15 +47,15 @@ class StandIn : public ::testing::Test {
     // Configures, then starts a fresh transcript.
     void Configure(const char* scenario);
     std::string Transcript();
-    // True when the transcript has a line whose event part is exactly this.
-    bool HasEvent(const std::string& event);
     // The event parts of all lines, in order, without time stamps.
     std::vector<std::string> Events();
-    bool WaitForEvent(const std::string& event, DWORD timeoutMs = 3000);
+    bool HasEvent(const std::string& event);
+    bool WaitForEvent(const std::string& event) {
+        return WaitUntil([&] { return HasEvent(event); });
+    }
 
-    // Opens the unit's pair (output 1, input 1 by default) with the recorder and two queued
-    // buffers of the given size, started.
-    void OpenUnitPair(DWORD bufferSize = 512, UINT output = 1, UINT input = 1);
+    // Opens the unit's pair with the recorder and two queued buffers of this size, started.
+    void OpenUnitPair(DWORD bufferSize = 512);
     void CloseAll();
     void SendLong(const std::vector<uint8_t>& bytes);
 

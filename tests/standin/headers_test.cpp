@@ -1,47 +1,48 @@
-// The header rules, checked on the caller's dwFlags as WinMM does; a table per side.
+// The header rules, checked on the caller's dwFlags as WinMM does.
 #include "tests/standin/standin_fixture.h"
 
 namespace {
 
+using OutCall = MMRESULT(WINAPI*)(HMIDIOUT, LPMIDIHDR, UINT);
+using InCall = MMRESULT(WINAPI*)(HMIDIIN, LPMIDIHDR, UINT);
+
 const UINT kFull = sizeof(MIDIHDR);
 const UINT kOld = offsetof(MIDIHDR, dwOffset); // the shorter header older callers pass
-
-enum Call { OUT_PREPARE, OUT_UNPREPARE, OUT_LONG, IN_PREPARE, IN_UNPREPARE, IN_ADD };
+const UINT kShort = kOld - 1;
+const DWORD P = MHDR_PREPARED;
+const DWORD D = MHDR_DONE;
+const DWORD Q = MHDR_INQUEUE;
 
 struct FlagCase {
-    const char* name;
-    Call call;
+    OutCall outCall; // one of the two is set
+    InCall inCall;
     DWORD flagsBefore;
     UINT size;
     MMRESULT result;
     DWORD flagsAfter;
 };
 
-const DWORD P = MHDR_PREPARED;
-const DWORD D = MHDR_DONE;
-const DWORD Q = MHDR_INQUEUE;
-
 const FlagCase kCases[] = {
-    {"long message unprepared", OUT_LONG, D, kFull, MIDIERR_UNPREPARED, D},
-    {"long message already queued", OUT_LONG, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
-    {"long message with the old header size", OUT_LONG, P, kOld, MMSYSERR_NOERROR, P | D},
-    {"out prepare one byte short", OUT_PREPARE, D, kOld - 1, MMSYSERR_INVALPARAM, D},
-    {"out prepare", OUT_PREPARE, D, kFull, MMSYSERR_NOERROR, P},
-    {"out prepare again", OUT_PREPARE, P | D | Q, kFull, MMSYSERR_NOERROR, P | D | Q},
-    {"out release while queued", OUT_UNPREPARE, P | D | Q, kFull, MIDIERR_STILLPLAYING, P | D | Q},
-    {"out release", OUT_UNPREPARE, P | D, kFull, MMSYSERR_NOERROR, D},
-    {"out release unprepared", OUT_UNPREPARE, Q | D, kFull, MMSYSERR_NOERROR, Q | D},
-    {"out release one byte short", OUT_UNPREPARE, P | D, kOld - 1, MMSYSERR_INVALPARAM, P | D},
-    {"in prepare one byte short", IN_PREPARE, D, kOld - 1, MMSYSERR_INVALPARAM, D},
-    {"in prepare", IN_PREPARE, D | Q, kFull, MMSYSERR_NOERROR, P},
-    {"in prepare again", IN_PREPARE, P | D | Q, kFull, MMSYSERR_NOERROR, P | D | Q},
-    {"in release while queued", IN_UNPREPARE, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
-    {"in release", IN_UNPREPARE, P | D, kFull, MMSYSERR_NOERROR, D},
-    {"add buffer", IN_ADD, P | D, kFull, MMSYSERR_NOERROR, P | Q},
-    {"add buffer unprepared", IN_ADD, D, kFull, MIDIERR_UNPREPARED, D},
-    {"add buffer already queued", IN_ADD, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
-    {"add buffer with the old header size", IN_ADD, P, kOld, MMSYSERR_NOERROR, P | Q},
-    {"add buffer one byte short", IN_ADD, P, kOld - 1, MMSYSERR_INVALPARAM, P},
+    {midiOutLongMsg, nullptr, D, kFull, MIDIERR_UNPREPARED, D},
+    {midiOutLongMsg, nullptr, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
+    {midiOutLongMsg, nullptr, P, kOld, MMSYSERR_NOERROR, P | D},
+    {midiOutPrepareHeader, nullptr, D, kShort, MMSYSERR_INVALPARAM, D},
+    {midiOutPrepareHeader, nullptr, D, kFull, MMSYSERR_NOERROR, P},
+    {midiOutPrepareHeader, nullptr, P | D | Q, kFull, MMSYSERR_NOERROR, P | D | Q},
+    {midiOutUnprepareHeader, nullptr, P | D | Q, kFull, MIDIERR_STILLPLAYING, P | D | Q},
+    {midiOutUnprepareHeader, nullptr, P | D, kFull, MMSYSERR_NOERROR, D},
+    {midiOutUnprepareHeader, nullptr, Q | D, kFull, MMSYSERR_NOERROR, Q | D},
+    {midiOutUnprepareHeader, nullptr, P | D, kShort, MMSYSERR_INVALPARAM, P | D},
+    {nullptr, midiInPrepareHeader, D, kShort, MMSYSERR_INVALPARAM, D},
+    {nullptr, midiInPrepareHeader, D | Q, kFull, MMSYSERR_NOERROR, P},
+    {nullptr, midiInPrepareHeader, P | D | Q, kFull, MMSYSERR_NOERROR, P | D | Q},
+    {nullptr, midiInUnprepareHeader, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
+    {nullptr, midiInUnprepareHeader, P | D, kFull, MMSYSERR_NOERROR, D},
+    {nullptr, midiInAddBuffer, P | D, kFull, MMSYSERR_NOERROR, P | Q},
+    {nullptr, midiInAddBuffer, D, kFull, MIDIERR_UNPREPARED, D},
+    {nullptr, midiInAddBuffer, P | Q, kFull, MIDIERR_STILLPLAYING, P | Q},
+    {nullptr, midiInAddBuffer, P, kOld, MMSYSERR_NOERROR, P | Q},
+    {nullptr, midiInAddBuffer, P, kShort, MMSYSERR_INVALPARAM, P},
 };
 
 } // namespace
@@ -49,7 +50,9 @@ const FlagCase kCases[] = {
 TEST_F(StandIn, HeaderFlagRules) {
     // Port 0 ("Other"): nothing answers, so no buffer is ever filled behind the test's back.
     ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
-    for (const FlagCase& c : kCases) {
+    for (size_t i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
+        const FlagCase& c = kCases[i];
+        SCOPED_TRACE("row " + std::to_string(i));
         HMIDIIN input = nullptr;
         ASSERT_EQ(midiInOpen(&input, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
         uint8_t bytes[5] = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
@@ -58,32 +61,12 @@ TEST_F(StandIn, HeaderFlagRules) {
         header.dwBufferLength = sizeof bytes;
         header.dwUser = 0x1234;
         header.dwFlags = c.flagsBefore;
-        MMRESULT result = MMSYSERR_ERROR;
-        switch (c.call) {
-        case OUT_PREPARE:
-            result = midiOutPrepareHeader(out, &header, c.size);
-            break;
-        case OUT_UNPREPARE:
-            result = midiOutUnprepareHeader(out, &header, c.size);
-            break;
-        case OUT_LONG:
-            result = midiOutLongMsg(out, &header, c.size);
-            break;
-        case IN_PREPARE:
-            result = midiInPrepareHeader(input, &header, c.size);
-            break;
-        case IN_UNPREPARE:
-            result = midiInUnprepareHeader(input, &header, c.size);
-            break;
-        case IN_ADD:
-            result = midiInAddBuffer(input, &header, c.size);
-            break;
-        }
-        EXPECT_EQ(result, c.result) << c.name;
-        EXPECT_EQ(header.dwFlags, c.flagsAfter) << c.name;
-        EXPECT_EQ(header.dwUser, 0x1234u) << c.name;
+        EXPECT_EQ(c.outCall ? c.outCall(out, &header, c.size) : c.inCall(input, &header, c.size),
+                  c.result);
+        EXPECT_EQ(header.dwFlags, c.flagsAfter);
+        EXPECT_EQ(header.dwUser, 0x1234u);
         midiInReset(input);
-        EXPECT_EQ(midiInClose(input), MMSYSERR_NOERROR) << c.name;
+        EXPECT_EQ(midiInClose(input), MMSYSERR_NOERROR);
     }
 }
 
@@ -101,21 +84,17 @@ TEST_F(StandIn, InvalidAndStaleHandlesAreInvalHandle) {
     UINT id = 0;
     for (HMIDIOUT h : {HMIDIOUT(nullptr), HMIDIOUT(uintptr_t(0x1234)), stale, wrongKind}) {
         EXPECT_EQ(midiOutShortMsg(h, 0x90), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiOutLongMsg(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiOutPrepareHeader(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiOutUnprepareHeader(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
+        for (OutCall call : {midiOutLongMsg, midiOutPrepareHeader, midiOutUnprepareHeader})
+            EXPECT_EQ(call(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(midiOutReset(h), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(midiOutClose(h), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(midiOutGetID(h, &id), MMSYSERR_INVALHANDLE);
     }
     for (HMIDIIN h : {HMIDIIN(nullptr), HMIDIIN(uintptr_t(0x1234)), staleIn}) {
-        EXPECT_EQ(midiInStart(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInStop(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInReset(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInClose(h), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInAddBuffer(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInPrepareHeader(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
-        EXPECT_EQ(midiInUnprepareHeader(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
+        for (auto call : {midiInStart, midiInStop, midiInReset, midiInClose})
+            EXPECT_EQ(call(h), MMSYSERR_INVALHANDLE);
+        for (InCall call : {midiInAddBuffer, midiInPrepareHeader, midiInUnprepareHeader})
+            EXPECT_EQ(call(h, &header, sizeof header), MMSYSERR_INVALHANDLE);
         EXPECT_EQ(midiInGetID(h, &id), MMSYSERR_INVALHANDLE);
     }
     EXPECT_EQ(header.dwFlags, 0u);

@@ -21,22 +21,9 @@ TEST_F(StandIn, LongMessageSendsBufferLengthBytesNotBytesRecorded) {
 
 TEST_F(StandIn, AsynchronousCompletionComesLaterFromAnotherThread) {
     Configure("normal;async_done=200");
-    struct Done {
-        std::mutex mutex;
-        DWORD thread = 0;
-        DWORD_PTR header = 0;
-    } done;
-    auto onDone = [](HMIDIOUT, UINT message, DWORD_PTR instance, DWORD_PTR p1, DWORD_PTR) {
-        auto* d = reinterpret_cast<Done*>(instance);
-        std::lock_guard<std::mutex> hold(d->mutex);
-        if (message == MOM_DONE) {
-            d->thread = GetCurrentThreadId();
-            d->header = p1;
-        }
-    };
-    void(CALLBACK * callback)(HMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) = onDone;
-    ASSERT_EQ(midiOutOpen(&out, 1, reinterpret_cast<DWORD_PTR>(callback),
-                          reinterpret_cast<DWORD_PTR>(&done), CALLBACK_FUNCTION),
+    // The recorder takes output notifications too: it keeps MOM_DONE's header and thread.
+    ASSERT_EQ(midiOutOpen(&out, 1, reinterpret_cast<DWORD_PTR>(RecordNotification),
+                          reinterpret_cast<DWORD_PTR>(&recorder), CALLBACK_FUNCTION),
               MMSYSERR_NOERROR);
     SendLong(kStatusRequest);
     EXPECT_EQ(sendHeader.dwFlags, static_cast<DWORD>(MHDR_PREPARED | MHDR_INQUEUE));
@@ -44,12 +31,12 @@ TEST_F(StandIn, AsynchronousCompletionComesLaterFromAnotherThread) {
     EXPECT_EQ(midiOutClose(out), MIDIERR_STILLPLAYING);
     EXPECT_TRUE(HasEvent("refused midiOutClose 65"));
     ASSERT_TRUE(WaitUntil([&] {
-        std::lock_guard<std::mutex> hold(done.mutex);
-        return done.header != 0;
+        std::lock_guard<std::mutex> hold(recorder.mutex);
+        return !recorder.seen.empty() && recorder.seen.back().message == MOM_DONE;
     }));
     EXPECT_NE(sendHeader.dwFlags & MHDR_DONE, 0u);
-    EXPECT_EQ(done.header, reinterpret_cast<DWORD_PTR>(&sendHeader));
-    EXPECT_NE(done.thread, GetCurrentThreadId());
+    EXPECT_EQ(recorder.seen.back().param1, reinterpret_cast<DWORD_PTR>(&sendHeader));
+    EXPECT_NE(recorder.seen.back().thread, GetCurrentThreadId());
     EXPECT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
 }
 

@@ -14,14 +14,6 @@ std::vector<Notification> Recorder::Long() {
     return result;
 }
 
-size_t Recorder::Count(UINT message) {
-    std::lock_guard<std::mutex> hold(mutex);
-    size_t n = 0;
-    for (const auto& s : seen)
-        n += s.message == message;
-    return n;
-}
-
 void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                  DWORD_PTR) {
     auto* recorder = reinterpret_cast<Recorder*>(instance);

@@ -31,7 +31,6 @@ struct Recorder {
 
     // The long data and long errors so far, in order.
     std::vector<Notification> Long();
-    size_t Count(UINT message);
 };
 
 void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,

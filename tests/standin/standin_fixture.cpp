@@ -133,3 +133,22 @@ void StandIn::SendLong(const std::vector<uint8_t>& bytes) {
     ASSERT_EQ(midiOutPrepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(midiOutLongMsg(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
 }
+
+std::vector<std::string> StandIn::LongSeen() {
+    std::vector<std::string> lines;
+    for (const auto& n : recorder.Long()) {
+        std::string line = n.header == &headerA ? "A" : n.header == &headerB ? "B" : "?";
+        line += n.message == MIM_LONGDATA ? " data" : " error";
+        for (uint8_t byte : n.data) {
+            char hex[4];
+            snprintf(hex, sizeof hex, " %02X", byte);
+            line += hex;
+        }
+        if (n.flags != (MHDR_PREPARED | MHDR_DONE))
+            line += " flags " + std::to_string(n.flags);
+        if (n.thread == GetCurrentThreadId())
+            line += " on the calling thread";
+        lines.push_back(line);
+    }
+    return lines;
+}

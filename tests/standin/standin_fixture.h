@@ -57,6 +57,9 @@ class StandIn : public ::testing::Test {
     void OpenUnitPair(DWORD bufferSize = 512);
     void CloseAll();
     void SendLong(const std::vector<uint8_t>& bytes);
+    // The long notifications so far, one line each: "A data F0 2C 4D", "B error ...", with
+    // any flags but prepared and done, and a delivery on the calling thread, spelled out.
+    std::vector<std::string> LongSeen();
 
     SimApi api{};
     Recorder recorder;

@@ -1,7 +1,9 @@
 // Port lists, names and capabilities, and the open refusals a scenario can script.
 #include "tests/standin/standin_fixture.h"
 
+#include <fstream>
 #include <regex>
+#include <sstream>
 
 namespace {
 
@@ -89,16 +91,12 @@ TEST_F(StandIn, TranscriptReachesTheFileWhileThePortIsOpen) {
     ASSERT_EQ(midiOutShortMsg(out, 0x00403C90), MMSYSERR_NOERROR);
     // Read while the stand-in still has the file open; it writes in batches.
     std::string content;
-    WaitUntil([&] {
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr);
-        char text[256];
-        DWORD read = 0;
-        ReadFile(file, text, sizeof text, &read, nullptr);
-        CloseHandle(file);
-        content.assign(text, read);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::stringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        content = text.str();
         return content.find(" rx 90 3C 40\n") != std::string::npos;
-    });
+    })) << content;
     api.setTranscriptPath(nullptr);
     DeleteFileA(path);
     EXPECT_NE(content.find(" open out 1\n"), std::string::npos) << content;

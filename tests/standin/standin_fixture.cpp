@@ -1,5 +1,6 @@
 #include "tests/standin/standin_fixture.h"
 
+#include <algorithm>
 #include <sstream>
 
 const std::vector<uint8_t> kStatusRequest = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
@@ -80,10 +81,8 @@ std::vector<std::string> StandIn::Events() {
 }
 
 bool StandIn::HasEvent(const std::string& event) {
-    for (const auto& e : Events())
-        if (e == event)
-            return true;
-    return false;
+    auto events = Events();
+    return std::find(events.begin(), events.end(), event) != events.end();
 }
 
 void StandIn::OpenUnitPair(DWORD bufferSize) {

@@ -12,7 +12,7 @@ TEST_F(StandIn, RepliesFillQueuedBuffersInOrderOnTheDriverThread) {
     recorder.rearm = true; // each buffer re-added at the back from the callback
     for (size_t i = 0; i < 3; ++i) {
         SendLong(kStatusRequest);
-        ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == i + 1; })) << i;
+        ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == i + 1; })) << i;
         ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     }
     EXPECT_EQ(LongSeen(), (Lines{"A data F0 2C 4D 21 32 31 F7", "B data F0 2C 4D 21 32 31 F7",
@@ -26,7 +26,7 @@ TEST_F(StandIn, RepliesFillQueuedBuffersInOrderOnTheDriverThread) {
 TEST_F(StandIn, SplitDroppedAndCutShortSysEx) {
     OpenUnitPair(4);
     SendLong(kStatusRequest); // longer than a buffer: split across both
-    ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == 2; }));
     // With no buffer queued the whole reply is dropped and nothing is notified.
     ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     SendLong(kStatusRequest);
@@ -38,7 +38,7 @@ TEST_F(StandIn, SplitDroppedAndCutShortSysEx) {
     const unsigned char cut[] = {0xF0, 0x2C, 0x4D, 0x62, 0x01};
     ASSERT_EQ(api.inject(cut, sizeof cut, 0), 0);
     ASSERT_EQ(api.inject(kRunningReply.data(), int(kRunningReply.size()), 0), 0);
-    ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == 4; }));
+    ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == 4; }));
     EXPECT_EQ(LongSeen(), (Lines{"A data F0 2C 4D 21", "B data 32 31 F7", "A error F0 2C 4D 62 01",
                                  "B data F0 2C 4D 21 32 31 F7"}));
 }
@@ -103,7 +103,7 @@ TEST_F(StandIn, RepliesAndCompletionsNeverComeBeforeTheirTime) {
             const double doneAfterMs = static_cast<double>(seen.QuadPart - called.QuadPart) *
                                        1000.0 / static_cast<double>(frequency.QuadPart);
             earlyCompletions += doneAfterMs < c.doneMs ? 1 : 0;
-            ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == i + 1; }));
+            ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == i + 1; }));
             ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
         }
         EXPECT_LE(earlyCompletions, 2u);
@@ -160,7 +160,7 @@ TEST_F(StandIn, CallsFromSeveralThreadsAtOnceLoseNothingUnexplained) {
     };
     ASSERT_TRUE(WaitUntil([&] { return count("tx ") == kRequests; }));
     ASSERT_TRUE(WaitUntil([&] {
-        return int(recorder.Long().size()) + count("dropped 7 no-buffer") == kRequests;
-    })) << recorder.Long().size()
+        return int(LongSeen().size()) + count("dropped 7 no-buffer") == kRequests;
+    })) << LongSeen().size()
         << " handed over, " << count("dropped") << " dropped";
 }

@@ -6,15 +6,6 @@
 const std::vector<uint8_t> kStatusRequest = {0xF0, 0x2C, 0x4D, 0x10, 0xF7};
 const std::vector<uint8_t> kRunningReply = {0xF0, 0x2C, 0x4D, 0x21, 0x32, 0x31, 0xF7};
 
-std::vector<Notification> Recorder::Long() {
-    std::lock_guard<std::mutex> hold(mutex);
-    std::vector<Notification> result;
-    for (const auto& n : seen)
-        if (n.message == MIM_LONGDATA || n.message == MIM_LONGERROR)
-            result.push_back(n);
-    return result;
-}
-
 void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                                  DWORD_PTR) {
     auto* recorder = reinterpret_cast<Recorder*>(instance);
@@ -134,8 +125,15 @@ void StandIn::SendLong(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<std::string> StandIn::LongSeen() {
+    std::vector<Notification> seen;
+    {
+        std::lock_guard<std::mutex> hold(recorder.mutex);
+        seen = recorder.seen;
+    }
     std::vector<std::string> lines;
-    for (const auto& n : recorder.Long()) {
+    for (const auto& n : seen) {
+        if (n.message != MIM_LONGDATA && n.message != MIM_LONGERROR)
+            continue;
         std::string line = n.header == &headerA ? "A" : n.header == &headerB ? "B" : "?";
         line += n.message == MIM_LONGDATA ? " data" : " error";
         for (uint8_t byte : n.data) {

@@ -28,9 +28,6 @@ struct Recorder {
     std::vector<Notification> seen;
     bool rearm = false; // hand a returned, non-empty buffer straight back (as clients do)
     std::vector<MMRESULT> rearmResults;
-
-    // The long data and long errors so far, in order.
-    std::vector<Notification> Long();
 };
 
 void CALLBACK RecordNotification(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,

@@ -13,7 +13,7 @@ TEST_F(StandIn, AfterAnUnplugDataCallsFailAndClosingStillWorks) {
         OpenUnitPair();
         SendLong(kStatusRequest);
         ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
-        ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == 1; }));
         api.unplug();
         EXPECT_TRUE(HasEvent("unplug"));
         ASSERT_EQ(midiOutPrepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
@@ -48,10 +48,10 @@ TEST_F(StandIn, UnplugAfterATimeOrOnARecordByScenario) {
     Configure("update;unplug_record=0");
     OpenUnitPair();
     SendLong({0xF0, 0x2C, 0x4D, 0x12, 0xF7}); // erase
-    ASSERT_TRUE(WaitUntil([&] { return recorder.Long().size() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return LongSeen().size() == 1; }));
     ASSERT_EQ(midiOutUnprepareHeader(out, &sendHeader, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
     SendLong({0xF0, 0x2C, 0x4D, 0x30, 0x00, 0x00, 0x00, 0x02, 0x32, 0x31, 0x1B, 0xF7});
     EXPECT_TRUE(HasEvent("unplug"));
     EXPECT_EQ(midiOutShortMsg(out, 0x90), MMSYSERR_NODRIVER);
-    EXPECT_EQ(recorder.Long().size(), 1u);
+    EXPECT_EQ(LongSeen().size(), 1u);
 }

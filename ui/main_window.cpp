@@ -172,8 +172,8 @@ void OnCommand(HWND dialog, unsigned id, unsigned notification, LPARAM value) {
 }
 
 bool IsSettingsRouted(UINT message) {
-    return message == WM_COMMAND || message == WM_VSCROLL || message == WM_HSCROLL ||
-           message == WM_NOTIFY || (message >= WM_APP && message <= 0xBFFF);
+    return message == WM_COMMAND || message == WM_VSCROLL || message == WM_NOTIFY ||
+           (message >= WM_APP && message <= 0xBFFF);
 }
 
 } // namespace

@@ -32,6 +32,10 @@ extern DeviceState TheDevice;
 inline uint8_t LoadReplyCode(const DeviceState& state) {
     return state.ReplyCode.load(std::memory_order_acquire);
 }
+// Acquire read of the mode: whoever sees Normal or Update also sees the version stored with it.
+inline uint8_t LoadDeviceMode(const DeviceState& state) {
+    return state.DeviceMode.load(std::memory_order_acquire);
+}
 inline void ClearReplyCode(DeviceState& state) {
     state.ReplyCode.store(0, std::memory_order_release);
 }

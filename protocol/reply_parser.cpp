@@ -49,8 +49,9 @@ int ReplyParser(DeviceState& state, const uint8_t* bytes, size_t count) {
     case REPLY_RUNNING:
         state.FirmwareVersion[0].store(bytes[4], std::memory_order_relaxed);
         state.FirmwareVersion[1].store(bytes[5], std::memory_order_relaxed);
+        // Release: the window reads the version once it sees the mode.
         state.DeviceMode.store(code == REPLY_UPDATE_MODE ? Update : Normal,
-                               std::memory_order_relaxed);
+                               std::memory_order_release);
         break;
     case REPLY_BLANK_ZERO:
         ReportOption(sink, OPTION_BLANK_ZERO, bytes[4]);

@@ -46,7 +46,7 @@ void OnStatusTick(HWND dialog) {
         TheWindow.lastShownMode = NOTHING_SHOWN;
     }
 
-    const uint8_t mode = TheDevice.DeviceMode.load();
+    const uint8_t mode = LoadDeviceMode(TheDevice);
     const bool changed = mode != TheWindow.lastShownMode;
     switch (mode) {
     case Normal:

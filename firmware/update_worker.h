@@ -6,6 +6,11 @@
 
 #include "firmware/image.h"
 
+// Commands the worker posts to the window (WM_COMMAND, value in lParam).
+constexpr unsigned CMD_UPDATE_DONE = 1096;
+constexpr unsigned CMD_UPDATE_STATUS = 1097;
+constexpr unsigned CMD_UPDATE_PROGRESS = 1098;
+
 // Stores the window the worker reports to and the image it sends (nullptr when the image
 // could not be located). The window calls this at creation; the image must live for the run.
 void SetUpdateTarget(HWND window, const FirmwareImage* image);

@@ -1,47 +1,20 @@
 // Sending one SysEx message and waiting, boundedly, until the driver has finished with it.
 #include "midi/port_link.h"
 
+#include "midi/pause.h"
 #include "midi/port_link_record.h"
 
 namespace {
 
-constexpr LONGLONG kCompletionBoundMs = 250; // five pauses of 50 ms
+constexpr unsigned kCompletionBoundMs = 250; // five pauses of 50 ms
 constexpr int kReleaseAttempts = 5;
 constexpr DWORD kReleasePauseMs = 50;
 
-bool SendDone(const MIDIHDR& header) {
+bool SendDone(const void* header) {
     // The driver sets the flag from its own thread.
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & MHDR_DONE) != 0;
-}
-
-LONGLONG Now() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-// Waits for the done flag up to the bound. The flag is tested in fine slices, not once per
-// 50 ms: a driver that completes after 1 ms must not cost each record a whole 50 ms pause.
-// The first couple of milliseconds only yield the processor; after that each slice sleeps,
-// so a slow driver does not keep a core busy (Sleep(1) may last a whole timer tick, which the
-// deadline absorbs).
-void WaitForSendDone(const MIDIHDR& header) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    const LONGLONG start = Now();
-    const LONGLONG spinEnd = start + frequency.QuadPart / 500; // 2 ms
-    const LONGLONG deadline = start + frequency.QuadPart * kCompletionBoundMs / 1000;
-    while (!SendDone(header)) {
-        const LONGLONG now = Now();
-        if (now >= deadline) {
-            return;
-        }
-        if (now < spinEnd) {
-            SwitchToThread();
-        } else {
-            Sleep(1);
-        }
-    }
+    const DWORD flags =
+        *static_cast<const volatile DWORD*>(&static_cast<const MIDIHDR*>(header)->dwFlags);
+    return (flags & MHDR_DONE) != 0;
 }
 
 void CloseBothPorts() {
@@ -77,7 +50,9 @@ void SendSysEx(const uint8_t* bytes, size_t length) {
         UnlockLink();
         return;
     }
-    WaitForSendDone(header);
+    // Tested in fine slices, not once per 50 ms: a driver that completes after 1 ms must not
+    // cost each record a whole 50 ms pause.
+    PauseUntil(kCompletionBoundMs, SendDone, &header, nullptr);
     for (int attempt = 1;; ++attempt) {
         if (midiOutUnprepareHeader(output, &header, sizeof(MIDIHDR)) != MIDIERR_STILLPLAYING) {
             break;

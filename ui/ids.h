@@ -21,10 +21,5 @@
 #define IDC_MMC_ID 1017
 #define IDC_MMC_SPIN 1022
 
-// Commands the update worker posts to the window (WM_COMMAND, value in lParam).
-#define CMD_UPDATE_DONE 1096
-#define CMD_UPDATE_STATUS 1097
-#define CMD_UPDATE_PROGRESS 1098
-
 #define STATUS_TIMER 1
 #define STATUS_TIMER_MS 500

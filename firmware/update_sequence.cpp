@@ -21,7 +21,7 @@ uint8_t AwaitEither(const UpdateIo& io, uint8_t awaited, uint8_t alternative) {
         if (code == awaited || (alternative != 0 && code == alternative)) {
             return code;
         }
-        io.WaitForReply(io.context, HANDSHAKE_PAUSE_MS);
+        io.WaitForReply(io.context, HANDSHAKE_PAUSE_MS, awaited, alternative);
     }
     return 0;
 }
@@ -56,7 +56,7 @@ int Erase(const UpdateIo& io) {
         if (pauses == ERASE_PAUSES || !io.LinkOpen(io.context)) {
             return Fail(io, UPDATE_TIMEOUT);
         }
-        io.WaitForReply(io.context, ERASE_PAUSE_MS);
+        io.WaitForReply(io.context, ERASE_PAUSE_MS, REPLY_ERASED, 0);
     }
 }
 
@@ -66,7 +66,7 @@ uint8_t AwaitRecordReply(const UpdateIo& io, bool& timedOut) {
     timedOut = false;
     uint8_t code = io.ReadReplyCode(io.context);
     for (unsigned pauses = 0; code == 0;) {
-        io.WaitForReply(io.context, RECORD_PAUSE_MS);
+        io.WaitForReply(io.context, RECORD_PAUSE_MS, 0, 0);
         ++pauses;
         if (pauses == RECORD_PAUSES) {
             timedOut = true;
@@ -91,11 +91,10 @@ uint16_t Progress(const FirmwareImage& image, ImageCursor cursor) {
 }
 
 int WriteRecords(const UpdateIo& io, const FirmwareImage& image, ImageCursor& cursor) {
-    // Both count since the last accepted record. A record answered with neither acceptance
-    // nor rejection counts like a time-out: a unit that answers nonsense forever must not hold
-    // the worker forever.
+    // All three count since the last accepted record.
     unsigned failures = 0;
     unsigned rejections = 0;
+    unsigned strays = 0;
     SysExMessage record{};
     while (NextRecord(image, cursor, record) == 1) {
         ClearAndSend(io, record);
@@ -111,14 +110,17 @@ int WriteRecords(const UpdateIo& io, const FirmwareImage& image, ImageCursor& cu
             cursor += record.length;
             failures = 0;
             rejections = 0;
+            strays = 0;
         } else if (code == REPLY_RECORD_REJECTED) {
             ++rejections;
             if (rejections > RECORD_FAILURES_ALLOWED) {
                 return Fail(io, UPDATE_CHECKSUM_ERROR);
             }
         } else if (!timedOut) {
-            ++failures;
-            if (failures > RECORD_FAILURES_ALLOWED) {
+            // Some other answer: the record goes again at once, without using up the
+            // time-outs it is allowed.
+            ++strays;
+            if (strays > RECORD_STRAYS_ALLOWED) {
                 return Fail(io, UPDATE_TIMEOUT);
             }
         }

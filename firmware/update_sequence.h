@@ -29,8 +29,10 @@ struct UpdateIo {
     uint8_t (*ReadReplyCode)(void* context); // acquire
     void (*ClearReplyCode)(void* context);
     void (*ReadVersion)(void* context, uint8_t version[2]);
-    // One counted pause of ms milliseconds that ends early when a reply is stored meanwhile.
-    void (*WaitForReply)(void* context, unsigned ms);
+    // One counted pause of ms milliseconds. It ends early only when the reply code becomes
+    // awaited or alternative (0: none), or any code at all when awaited is 0: a stray reply
+    // must not shorten it, or a noisy unit would run a wait's pauses out early.
+    void (*WaitForReply)(void* context, unsigned ms, uint8_t awaited, uint8_t alternative);
     // False once the ports or the unit are gone: no reply can come any more.
     bool (*LinkOpen)(void* context);
     void (*PostStatus)(void* context, int status);
@@ -46,6 +48,9 @@ constexpr unsigned HANDSHAKE_PAUSES = 9;
 constexpr unsigned RECORD_PAUSE_MS = 1;
 constexpr unsigned RECORD_PAUSES = 501;
 constexpr unsigned RECORD_FAILURES_ALLOWED = 2; // the third since the last acceptance fails
+// Answers to a record that are neither acceptance nor rejection get the record sent again;
+// a unit that answers nothing else must still end the run (the 17th since the last acceptance).
+constexpr unsigned RECORD_STRAYS_ALLOWED = 16;
 constexpr unsigned ERASE_PAUSE_MS = 50;
 constexpr unsigned ERASE_PAUSES = 1800; // 90 s: ample for any flash the unit may carry
 

@@ -5,9 +5,9 @@
 #include <atomic>
 
 #include "firmware/update_sequence.h"
+#include "midi/pause.h"
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
-#include "ui/ids.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ HWND Window(void* context) {
     return static_cast<HWND>(context);
 }
 
-void PostCommand(HWND window, int command, LPARAM value) {
+void PostCommand(HWND window, unsigned command, LPARAM value) {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(command, 0), value);
 }
 
@@ -39,45 +39,24 @@ void ReadVersion(void*, uint8_t version[2]) {
     version[1] = TheDevice.FirmwareVersion[1].load(std::memory_order_relaxed);
 }
 
-// Pauses up to this long watch the reply code itself, yielding the processor in between:
-// a record's answer usually comes within a millisecond or two, and handing the worker a
-// wake-up through the scheduler would cost about as much again on every one of thousands of
-// records. The pause still lasts exactly its length when no reply comes.
-constexpr unsigned WATCHED_PAUSE_MS = 2;
+struct AwaitedCodes {
+    uint8_t awaited; // 0: any reply
+    uint8_t alternative;
+};
 
-LONGLONG Ticks() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
+bool ReplyAwaited(const void* arg) {
+    const auto* codes = static_cast<const AwaitedCodes*>(arg);
+    const uint8_t code = LoadReplyCode(TheDevice);
+    return code != 0 &&
+           (codes->awaited == 0 || code == codes->awaited || code == codes->alternative);
 }
 
-// One counted pause that ends as soon as a reply is stored. Longer pauses sleep on the event
-// the receive path sets after storing a reply. A wake-up that finds no reply is a leftover
-// from an earlier reply, which the worker took without waiting for it: then the rest of the
-// pause is waited out, so a pause never ends early for nothing. (Resetting the event before
-// every send would do the same, at the price of one more system call per record.)
-void WaitForReply(void*, unsigned ms) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    const LONGLONG end = Ticks() + frequency.QuadPart * ms / 1000;
-    if (ms <= WATCHED_PAUSE_MS) {
-        while (LoadReplyCode(TheDevice) == 0 && Ticks() < end) {
-            SwitchToThread();
-        }
-        return;
-    }
-    for (;;) {
-        const LONGLONG left = end - Ticks();
-        if (left <= 0) {
-            return;
-        }
-        const auto leftMs =
-            static_cast<DWORD>((left * 1000 + frequency.QuadPart - 1) / frequency.QuadPart);
-        if (WaitForSingleObject(ReplyStoredEvent(), leftMs) != WAIT_OBJECT_0 ||
-            LoadReplyCode(TheDevice) != 0) {
-            return;
-        }
-    }
+// A record's answer usually comes within a millisecond or two, so the short pauses only yield
+// the processor; the 50 ms pauses sleep on the event the receive path sets after storing a
+// reply. A stray reply wakes the worker but does not end the pause.
+void WaitForReply(void*, unsigned ms, uint8_t awaited, uint8_t alternative) {
+    const AwaitedCodes codes{awaited, alternative};
+    PauseUntil(ms, ReplyAwaited, &codes, ReplyStoredEvent());
 }
 
 // Asked only while the unit erases, when nothing is sent that could find it gone: so besides

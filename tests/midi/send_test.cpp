@@ -2,6 +2,7 @@
 // lost unit or a driver that keeps the buffer closing both ports.
 #include <algorithm>
 
+#include "midi/pause.h"
 #include "tests/midi/sim_fixture.h"
 
 namespace {
@@ -130,6 +131,26 @@ TEST_F(Send, SendsFromTwoThreadsDoNotOverlap) {
     EXPECT_EQ(CountOf("rx F0 2C 4D 10 F7"), 2 * kSendsPerThread) << Transcript();
     EXPECT_EQ(CountOf("refused"), 0) << Transcript();
     EXPECT_TRUE(PortsOpen());
+}
+
+} // namespace
+
+namespace {
+
+// A pause lasts its length even when its wake event is missing or cannot be waited on, and it
+// ends once its condition holds.
+TEST(Pause, LastsItsLengthWithoutAWakeEventAndEndsWhenDone) {
+    const auto never = [](const void*) { return false; };
+    const auto always = [](const void*) { return true; };
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    for (HANDLE wake : {static_cast<HANDLE>(nullptr), reinterpret_cast<HANDLE>(0x7FF0)}) {
+        QueryPerformanceCounter(&start);
+        EXPECT_FALSE(PauseUntil(50, never, nullptr, wake));
+        QueryPerformanceCounter(&end);
+        EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 50);
+    }
+    EXPECT_TRUE(PauseUntil(50, always, nullptr, nullptr));
 }
 
 } // namespace

@@ -184,4 +184,23 @@ TEST(ReplyParser, VersionIsVisibleToWhoeverSeesTheCode) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The window looks at the mode alone before it reads the version: ThreadSanitizer reports the
+// plain write below as a race unless the mode is published with release order.
+TEST(ReplyParser, VersionIsVisibleToWhoeverSeesTheMode) {
+    DeviceState state;
+    int writtenBeforeReply = 0;
+    std::thread parser([&] {
+        writtenBeforeReply = 1;
+        const uint8_t reply[] = {0xF0, 0x2C, 0x4D, 0x21, '2', '1', 0xF7};
+        ReplyParser(state, reply, sizeof(reply));
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (LoadDeviceMode(state) == Absent && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(LoadDeviceMode(state), Normal);
+    EXPECT_EQ(writtenBeforeReply, 1);
+    parser.join();
+}
+
 } // namespace

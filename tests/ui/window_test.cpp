@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include "firmware/update_worker.h"
 #include "ui/ids.h"
 
 namespace {

@@ -148,16 +148,24 @@ TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
         // A rejection in the last pause counts as a timeout and as a rejection.
         {"records: rejected late thrice", {}, {},
          Twice({Code(0x4E, 501), Code(0x4E, 501), Code(0x4E, 501)}), {}, 0, timeout, 6, 1503},
-        // Nonsense forever must not hold the worker forever; it shares silence's limit.
-        {"records: nonsense", {}, {}, Twice({Code(0x70), Code(0x70), Code(0x70), ok}), {}, 0,
-         timeout, 6, 0},
+        // Nonsense gets the record sent again without using up its time-outs, but nonsense
+        // forever must not hold the worker forever: the 17th since an acceptance fails.
+        {"records: nonsense three times", {}, {}, Twice({Code(0x70), Code(0x70), Code(0x70), ok}),
+         {}, 0, kSucceeded, 14, 0},
+        {"records: nonsense sixteen times", {}, {}, {{1, std::vector<Answer>(16, Code(0x70))}}, {}, 0,
+         kSucceeded, 24, 0},
+        {"records: nonsense seventeen times", {}, {}, {{1, std::vector<Answer>(17, Code(0x70))}}, {}, 0,
+         timeout, 20, 0},
         {"records: silent, nonsense, silent", {}, {}, Twice({kNone, Code(0x22), kNone}), {}, 0,
-         timeout, 6, 1002},
+         kSucceeded, 14, 2004},
         {"records: rejected, nonsense, twice each", {}, {},
          Twice({Code(0x60), kNak, Code(0x60), kNak}), {}, 0, kSucceeded, 16, 0},
         {"handshake: running", {Status(0x21, '2', '0')}, {}, {}, {}, 0,
          FailedRun({StatusLine(UPDATE_PREPARING), "tavi not in update mode/Error"}), 1, 0},
         {"handshake: silent", {kNone}, {}, {}, {}, 0, handshakeTimeout, 1, 450},
+        // A stray answer wakes the worker but must not cut its pause short.
+        {"handshake: only a stray answer", {Code(0x70, 10)}, {}, {}, {}, 0, handshakeTimeout, 1,
+         450},
         {"handshake: answered after three pauses", {Code(0x20, 150)}, {}, {}, {}, 0, kSucceeded, 8,
          150},
         // Tested before each of nine 50 ms pauses: 8 * 50 ms is the last look.

@@ -50,16 +50,29 @@ void Send(void* context, const uint8_t* bytes, size_t length) {
     Deliver(run);
 }
 
-void WaitForReply(void* context, unsigned ms) {
+bool Awaited(const VirtualRun& run, uint8_t awaited, uint8_t alternative) {
+    const uint8_t code = LoadReplyCode(run.device);
+    return code != 0 && (awaited == 0 || code == awaited || code == alternative);
+}
+
+// Wakes at each reply due within the pause, and stays awake only for an awaited one.
+void WaitForReply(void* context, unsigned ms, uint8_t awaited, uint8_t alternative) {
     VirtualRun& run = Run(context);
     uint64_t end = run.nowUs + uint64_t{ms} * 1000;
     if (run.tickUs != 0) {
         // A sleeping thread wakes only on a scheduler tick.
         end = (end + run.tickUs - 1) / run.tickUs * run.tickUs;
     }
-    const uint64_t due = EarliestDue(run);
-    if (run.earlyWake && due > run.nowUs && due < end) {
-        end = due;
+    for (;;) {
+        const uint64_t due = EarliestDue(run);
+        if (!run.earlyWake || due <= run.nowUs || due >= end) {
+            break;
+        }
+        run.nowUs = due;
+        Deliver(run);
+        if (Awaited(run, awaited, alternative)) {
+            return;
+        }
     }
     run.nowUs = end;
     Deliver(run);

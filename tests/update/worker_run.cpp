@@ -8,6 +8,7 @@
 
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
+#include "firmware/update_worker.h"
 #include "ui/ids.h"
 
 namespace {

@@ -181,6 +181,8 @@ TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
          FailedWriting(UPDATE_INVALID_FIRMWARE), 7, 0},
         {"check: one 7F is a version", {Code(0x20), Status(0x20, 0x7F, '1')}, {}, {}, {}, 0,
          kSucceeded, 8, 0},
+        {"check: a 7F minor alone is a version", {Code(0x20), Status(0x20, '2', 0x7F)}, {}, {},
+         {}, 0, kSucceeded, 8, 0},
         {"finish: silent", {}, {}, {}, {kNone}, 0, timeout, 8, 450},
         {"finish: late", {}, {}, {}, {Code(0x60, 400)}, 0, kSucceeded, 8, 400},
         {"finish: too late", {}, {}, {}, {Code(0x60, 401)}, 0, timeout, 8, 401},

@@ -1,5 +1,4 @@
-// The firmware image the program embeds (the build's TAVI_FIRMWARE_IMAGE, by default the
-// stand-in resources/tavi-2.1.fw), as bytes for tests. Link tavi_test_image.
+// The firmware image the program embeds, as bytes for tests. Link tavi_test_image.
 #pragma once
 #include <cstddef>
 #include <cstdint>

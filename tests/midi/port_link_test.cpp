@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tuple>
 
+#include "midi/pause.h"
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
 
@@ -144,4 +145,18 @@ TEST(PortLink, WholeRepliesAreParsedInTurnAndSplitOversizedOrCutOnesNever) {
         }
         EXPECT_EQ(TheDevice.DeviceMode.load(), Absent) << length;
     }
+}
+
+// Without a wake event to wait on (none could be created, or it is no handle), a pause still
+// lasts its length; it ends at once when its condition holds.
+TEST(Pause, LastsItsLengthWithoutAWakeEventAndEndsWhenDone) {
+    for (HANDLE wake : {HANDLE(nullptr), reinterpret_cast<HANDLE>(0x7FF0)}) {
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        EXPECT_FALSE(PauseUntil(
+            50, [](const void*) { return false; }, nullptr, wake));
+        EXPECT_GE(MsSince(start), 50.0);
+    }
+    EXPECT_TRUE(PauseUntil(
+        50, [](const void*) { return true; }, nullptr, nullptr));
 }

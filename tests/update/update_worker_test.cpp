@@ -9,7 +9,6 @@
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
 #include "tests/support/test_image.h"
-#include "ui/ids.h"
 
 // The worker's boxes are modal; here each is answered at once and passed to the window's
 // queue behind what the worker posted before it. (The window tests show the real ones.)
@@ -48,7 +47,7 @@ static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
             continue;
         }
-        const int command = msg.message == WM_COMMAND ? LOWORD(msg.wParam) : 0;
+        const unsigned command = msg.message == WM_COMMAND ? LOWORD(msg.wParam) : 0;
         const int value = static_cast<int>(msg.lParam);
         if (msg.message == WM_APP) {
             note(std::string(reinterpret_cast<LPCSTR>(msg.lParam)) + ": " +

@@ -8,29 +8,15 @@ TEST(MmcIdText, GivesTheIdOrKeepsTheCurrentOne) {
     const struct {
         const char* text;
         uint8_t current, expected;
-    } rows[] = {// Accepted: leading zeros, and only the first three characters are read.
-                {"05", 42, 5},
-                {"007", 42, 7},
-                {"099", 42, 99},
-                {"100", 42, 100},
-                {"42", 0, 42},
-                {"0051", 42, 5},
-                {"126x", 42, 126},
-                // Rejected: above 126, or not one to three digits from the start.
-                {"999", 42, 42},
-                {"a1", 42, 42},
-                {" 5", 42, 42},
-                {"-1", 42, 42},
-                {"1-2", 42, 42},
-                {"+12", 42, 42},
-                {"12a4", 42, 42},
-                {"1279", 42, 42},
-                {"2000", 42, 42},
-                {"\xb9", 42, 42},
-                {"12 ", 42, 42},
-                {"", 0, 0},
-                {"127", 126, 126},
-                {nullptr, 17, 17}};
+    } rows[] = {// clang-format off
+        // Accepted: leading zeros, and only the first three characters are read.
+        {"05", 42, 5}, {"007", 42, 7}, {"099", 42, 99}, {"100", 42, 100}, {"42", 0, 42},
+        {"0051", 42, 5}, {"126x", 42, 126},
+        // Rejected: above 126, or not one to three digits from the start.
+        {"999", 42, 42}, {"a1", 42, 42}, {" 5", 42, 42}, {"-1", 42, 42}, {"1-2", 42, 42},
+        {"+12", 42, 42}, {"12a4", 42, 42}, {"1279", 42, 42}, {"2000", 42, 42}, {"\xb9", 42, 42},
+        {"12 ", 42, 42}, {"", 0, 0}, {"127", 126, 126}, {nullptr, 17, 17}};
+    // clang-format on
     for (const auto& row : rows) {
         EXPECT_EQ(int(row.expected), int(MmcIdFromText(row.text, row.current)))
             << (row.text ? row.text : "(null)") << " with current " << int(row.current);

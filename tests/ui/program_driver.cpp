@@ -1,0 +1,415 @@
+// The steps' verbs. CTL names a control below (on, off and keeps take several, or a group).
+//   pick NAME              open the port list, choose NAME, close it
+//   drop / undrop [N]      open the list without waiting (a box may come first) / close it,
+//                          having chosen entry N
+//   entries A|B            the list comes to hold these entries ("entries " for none)
+//   text CTL T / now CTL T the control comes to show T / shows it at once
+//   pos CTL N / past CTL N its position (bar, slider, arrows, check box) comes to be N / >= N
+//   on CTL... / off CTL... they come to be enabled / disabled
+//   keeps CTL...           their texts and enabled states stay as they are over two ticks
+//   click CTL / command CTL a click (nothing on a disabled control) / its command regardless
+//   type T                 T typed into the MMC ID field, which is then left (wait for the
+//                          unit's report of the last ID first: it would overwrite T)
+//   arrow up|down          one click on an arrow beside the MMC ID
+//   key esc|enter|right    to the control with the focus; right to the slider
+//   box CAPTION|TEXT       a box of the program's shows this (TEXT ending "...": begins so);
+//                          its OK is pressed
+//   nobox                  no box is up
+//   log PREFIX=N           the transcript comes to hold N events beginning PREFIX (0: now)
+//   seq PREFIX: A, B       its first such events are PREFIX A, PREFIX B...; paced: and each
+//   paced PREFIX: A, B     at least 50 ms after the one before
+//   status N / progress N  the worker's command, posted to the window
+//   close / exit N / alive WM_CLOSE / the program ends with code N / still runs 300 ms on
+//   shot NAME              a screenshot, when there is a shot folder
+#include "tests/ui/program_driver.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+
+#include "firmware/update_worker.h"
+#include "ui/ids.h"
+
+namespace {
+
+constexpr DWORD WAIT_MS = 60000; // far above anything the program does, a full update included
+const char MAIN_TITLE[] = " tavi setup 2.1";
+// The controls by the names the steps give them; "settings" stands for the seven of them.
+const std::pair<const char*, int> kControls[] = {{"list", IDC_PORT_LIST},
+                                                 {"update", IDC_UPDATE},
+                                                 {"help", IDC_HELP_UPDATE},
+                                                 {"help-settings", IDC_HELP_SETTINGS},
+                                                 {"zero", IDC_BLANK_ZERO},
+                                                 {"frames", IDC_BLANK_FRAMES},
+                                                 {"ltc", IDC_NO_STATIONARY_LTC},
+                                                 {"fly", IDC_FLYWHEEL},
+                                                 {"mmc", IDC_MMC_ID},
+                                                 {"spin", IDC_MMC_SPIN},
+                                                 {"bright", IDC_BRIGHTNESS},
+                                                 {"device", IDC_DEVICE_TEXT},
+                                                 {"line", IDC_UPDATE_TEXT},
+                                                 {"bar", IDC_PROGRESS}};
+const char kSettings[] = "zero frames ltc fly mmc spin bright";
+
+struct App {
+    PROCESS_INFORMATION process{};
+    HWND dialog = nullptr;
+    std::string transcript, shots;
+    int shot = 0;
+};
+using Events = std::vector<std::pair<double, std::string>>; // ms, event
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = WAIT_MS) {
+    for (const ULONGLONG end = GetTickCount64() + boundMs; !condition(); Sleep(20)) {
+        if (GetTickCount64() >= end) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Narrow(const wchar_t* text) {
+    char out[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
+    std::string narrow(out);
+    narrow.erase(std::remove(narrow.begin(), narrow.end(), '\r'), narrow.end());
+    return narrow;
+}
+// The wide message is marshalled across processes; the narrow one is not always.
+std::string Text(HWND window) {
+    wchar_t text[2048] = {};
+    SendMessageW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+    return Narrow(text);
+}
+std::vector<std::string> Split(const std::string& text, const std::string& by) {
+    std::vector<std::string> parts;
+    for (size_t at = 0, next; at <= text.size(); at = next + by.size()) {
+        next = std::min(text.find(by, at), text.size());
+        parts.push_back(text.substr(at, next - at));
+    }
+    return parts;
+}
+
+// The program's shown dialog-class windows: its main window and its message boxes.
+std::vector<HWND> Dialogs(const App& app) {
+    std::pair<DWORD, std::vector<HWND>> search{app.process.dwProcessId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM found) -> BOOL {
+            auto& s = *reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(found);
+            DWORD pid = 0;
+            char name[16] = {};
+            GetWindowThreadProcessId(window, &pid);
+            GetClassNameA(window, name, sizeof name);
+            if (pid == s.first && std::string(name) == "#32770" && IsWindowVisible(window)) {
+                s.second.push_back(window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+HWND Box(const App& app) {
+    for (HWND window : Dialogs(app)) {
+        if (window != app.dialog && Text(window) != MAIN_TITLE) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+// A box's text is its longest static.
+std::string BoxText(HWND box) {
+    std::string text;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char name[16] = {};
+        GetClassNameA(c, name, sizeof name);
+        const std::string shown = Text(c);
+        text = lstrcmpiA(name, "Static") == 0 && shown.size() > text.size() ? shown : text;
+    }
+    return text;
+}
+
+Events Transcript(const App& app, const std::string& prefix) {
+    std::ifstream file(app.transcript, std::ios::binary);
+    Events events;
+    // A line still being written (no end of line yet) is left for the next read.
+    for (std::string line; std::getline(file, line) && !file.eof();) {
+        line.erase(line.find_last_not_of('\r') + 1);
+        const std::string event = line.substr(line.find(' ') + 1);
+        if (event.compare(0, prefix.size(), prefix) == 0) {
+            events.emplace_back(std::atof(line.c_str()), event);
+        }
+    }
+    return events;
+}
+
+HWND Control(const App& app, const std::string& name) {
+    for (const auto& [known, id] : kControls) {
+        if (name == known) {
+            return GetDlgItem(app.dialog, id);
+        }
+    }
+    return nullptr;
+}
+LRESULT Position(HWND control) {
+    const int id = GetDlgCtrlID(control);
+    return SendMessageW(control,
+                        id == IDC_PROGRESS     ? PBM_GETPOS
+                        : id == IDC_BRIGHTNESS ? TBM_GETPOS
+                        : id == IDC_MMC_SPIN   ? UDM_GETPOS32
+                                               : BM_GETCHECK,
+                        0, 0);
+}
+std::string Entries(HWND list) {
+    std::string entries;
+    for (LRESULT i = 0, count = SendMessageW(list, CB_GETCOUNT, 0, 0); i < count; ++i) {
+        wchar_t text[256] = {};
+        SendMessageW(list, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+        entries += (i ? "|" : "") + Narrow(text);
+    }
+    return entries;
+}
+bool Dropped(HWND list) {
+    return SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+// Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
+bool CloseList(HWND list, int choice) {
+    if (choice >= 0) {
+        SendMessageW(list, CB_SETCURSEL, WPARAM(choice), 0);
+    }
+    PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+    return WaitUntil([&] { return !Dropped(list); });
+}
+void PostKey(HWND target, WPARAM key) {
+    const LPARAM scan = LPARAM(MapVirtualKeyW(UINT(key), MAPVK_VK_TO_VSC)) << 16;
+    PostMessageW(target, WM_KEYDOWN, key, 1 | scan);
+    PostMessageW(target, WM_KEYUP, key, 1 | scan | (3LL << 30));
+}
+bool Shot(App& app, const std::string& name) {
+    char stage[64];
+    snprintf(stage, sizeof stage, "%02d-%s", ++app.shot, name.c_str());
+    printf("stage %s\n", stage);
+    fflush(stdout);
+    const std::string request = app.shots + "\\" + stage + ".wanted";
+    HANDLE file = app.shots.empty() ? nullptr
+                                    : CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return !file || (file != INVALID_HANDLE_VALUE && CloseHandle(file) &&
+                     WaitUntil([&] { return GetFileAttributesA(request.c_str()) == ~0u; }));
+}
+
+bool Step(App& app, const std::string& step) {
+    const std::string verb = step.substr(0, step.find(' '));
+    const std::string rest = step.size() > verb.size() ? step.substr(verb.size() + 1) : "";
+    const std::string name = rest.substr(0, rest.find(' '));
+    const std::string arg = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
+    HWND control = Control(app, name), list = Control(app, "list");
+    std::vector<HWND> controls;
+    for (const std::string& each : Split(rest, " ")) {
+        for (const std::string& one :
+             each == "settings" ? Split(kSettings, " ") : Split(each, " ")) {
+            if (HWND c = Control(app, one)) {
+                controls.push_back(c);
+            }
+        }
+    }
+    auto enabled = [&](bool on) {
+        return WaitUntil([&] {
+            return std::all_of(controls.begin(), controls.end(),
+                               [&](HWND c) { return (IsWindowEnabled(c) != FALSE) == on; });
+        });
+    };
+    if (verb == "pick") {
+        PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+        const std::vector<std::string> names =
+            Split(WaitUntil([&] { return Dropped(list); }) ? Entries(list) : "", "|");
+        const auto found = std::find(names.begin(), names.end(), rest);
+        return CloseList(list, found == names.end() ? -1 : int(found - names.begin())) &&
+               found != names.end();
+    }
+    if (verb == "drop" || verb == "undrop") {
+        return verb == "drop" ? PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0) != FALSE
+                              : WaitUntil([&] { return Dropped(list); }) &&
+                                    CloseList(list, rest.empty() ? -1 : std::atoi(rest.c_str()));
+    }
+    if (verb == "entries") {
+        return WaitUntil([&] { return Entries(list) == rest; });
+    }
+    if (verb == "text" || verb == "now") {
+        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : WAIT_MS);
+    }
+    if (verb == "pos" || verb == "past") {
+        const LRESULT n = std::atoi(arg.c_str());
+        return WaitUntil(
+            [&] { return verb == "pos" ? Position(control) == n : Position(control) >= n; });
+    }
+    if (verb == "on" || verb == "off") {
+        return !controls.empty() && enabled(verb == "on");
+    }
+    if (verb == "keeps") {
+        auto state = [&] {
+            std::string s;
+            for (HWND c : controls) {
+                s += Text(c) + (IsWindowEnabled(c) ? "+" : "-");
+            }
+            return s;
+        };
+        const std::string before = state();
+        return !WaitUntil([&] { return state() != before; }, 2 * STATUS_TIMER_MS + 100);
+    }
+    if (verb == "click" || verb == "command") {
+        return verb == "click" ? PostMessageW(control, BM_CLICK, 0, 0) != FALSE
+                               : PostMessageW(app.dialog, WM_COMMAND,
+                                              MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+                                              reinterpret_cast<LPARAM>(control)) != FALSE;
+    }
+    if (verb == "type") {
+        HWND field = Control(app, "mmc");
+        const std::wstring text(rest.begin(), rest.end());
+        DWORD_PTR ignored = 0;
+        // A report of the unit's still queued would overwrite the text before it is left: a
+        // selection posted behind it shows once the queue has come that far.
+        const LRESULT selected = SendMessageW(field, WM_GETTEXTLENGTH, 0, 0) > 0 ? 0x10000 : 0;
+        SendMessageW(field, EM_SETSEL, 0, 0);
+        PostMessageW(field, EM_SETSEL, 0, 1);
+        return WaitUntil([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
+               SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                                   SMTO_NORMAL, WAIT_MS, &ignored) &&
+               PostMessageW(field, WM_KILLFOCUS, 0, 0);
+    }
+    if (verb == "arrow") {
+        HWND spin = Control(app, "spin");
+        RECT area;
+        GetClientRect(spin, &area);
+        const LPARAM at =
+            MAKELPARAM(area.right / 2, rest == "up" ? area.bottom / 4 : area.bottom * 3 / 4);
+        return PostMessageW(spin, WM_LBUTTONDOWN, MK_LBUTTON, at) &&
+               PostMessageW(spin, WM_LBUTTONUP, 0, at);
+    }
+    if (verb == "key") { // esc and enter to the control with the focus, right to the slider
+        GUITHREADINFO focus{};
+        focus.cbSize = sizeof focus;
+        GetGUIThreadInfo(app.process.dwThreadId, &focus);
+        const WPARAM key = rest == "esc" ? VK_ESCAPE : rest == "enter" ? VK_RETURN : VK_RIGHT;
+        PostKey(key == VK_RIGHT ? Control(app, "bright") : focus.hwndFocus, key);
+        return true;
+    }
+    if (verb == "box") {
+        HWND box = nullptr;
+        const std::string caption = rest.substr(0, rest.find('|'));
+        std::string text = rest.substr(caption.size() + 1), shown;
+        const bool prefix = text.size() > 3 && text.compare(text.size() - 3, 3, "...") == 0;
+        text.resize(text.size() - (prefix ? 3 : 0));
+        const bool same = WaitUntil([&] { return (box = Box(app)) != nullptr; }) &&
+                          Text(box) == caption && (shown = BoxText(box)).size() >= text.size() &&
+                          shown.compare(0, prefix ? text.size() : shown.size(), text) == 0;
+        if (!same) {
+            fprintf(stderr, "box shown: %s|%s\n", Text(box).c_str(), BoxText(box).c_str());
+        }
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        return same && WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+    }
+    if (verb == "nobox") {
+        return Box(app) == nullptr;
+    }
+    if (verb == "log") {
+        const std::string prefix = rest.substr(0, rest.rfind('='));
+        const size_t n = size_t(std::atoi(rest.c_str() + prefix.size() + 1));
+        size_t seen = 0;
+        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? WAIT_MS : 0);
+        if (seen != n) {
+            fprintf(stderr, "the transcript holds %zu such events\n", seen);
+        }
+        return seen == n;
+    }
+    if (verb == "seq" || verb == "paced") {
+        const std::string prefix = rest.substr(0, rest.find(": "));
+        const std::vector<std::string> items = Split(rest.substr(prefix.size() + 2), ", ");
+        Events events;
+        bool held =
+            WaitUntil([&] { return (events = Transcript(app, prefix)).size() >= items.size(); });
+        for (size_t i = 0; held && i < items.size(); ++i) {
+            held = events[i].second == prefix + " " + items[i] &&
+                   (verb == "seq" || i == 0 || events[i].first - events[i - 1].first >= 49.999);
+        }
+        return held;
+    }
+    if (verb == "status" || verb == "progress") {
+        return PostMessageW(
+            app.dialog, WM_COMMAND,
+            MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
+            std::atoi(rest.c_str()));
+    }
+    DWORD code = 99;
+    if (verb == "close") {
+        return PostMessageW(app.dialog, WM_CLOSE, 0, 0);
+    }
+    if (verb == "exit" || verb == "alive") {
+        const DWORD ended =
+            WaitForSingleObject(app.process.hProcess, verb == "exit" ? WAIT_MS : 300);
+        return verb == "alive"
+                   ? ended == WAIT_TIMEOUT
+                   : ended == WAIT_OBJECT_0 && GetExitCodeProcess(app.process.hProcess, &code) &&
+                         code == DWORD(std::atoi(rest.c_str()));
+    }
+    return verb == "shot" && Shot(app, rest);
+}
+
+} // namespace
+
+std::string RunScenario(const Scenario& scenario, const std::string& shotFolder) {
+    App app;
+    app.shots = shotFolder;
+    char folder[MAX_PATH] = {}, self[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, folder);
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    static unsigned serial = 0;
+    app.transcript = std::string(folder) + "tavi-ui-" + std::to_string(GetCurrentProcessId()) +
+                     "-" + std::to_string(++serial) + ".log";
+    DeleteFileA(app.transcript.c_str());
+    // The program inherits both; the stand-in reads them once, when it is loaded.
+    SetEnvironmentVariableA("TAVI_SIM", scenario.sim);
+    SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
+    std::string path(self);
+    path = path.substr(0, path.find_last_of("\\/") + 1) + scenario.program;
+    std::string line = "\"" + path + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &app.process)) {
+        return "cannot start " + path;
+    }
+    std::string failed;
+    // A warning at start-up comes before the window shows.
+    size_t next = scenario.steps.empty() || scenario.steps[0].compare(0, 4, "box ") != 0 ? 0 : 1;
+    if (next == 1 && !Step(app, scenario.steps[0])) {
+        failed = scenario.steps[0];
+    }
+    WaitForInputIdle(app.process.hProcess, WAIT_MS);
+    if (failed.empty() && !WaitUntil([&] {
+            for (HWND window : Dialogs(app)) {
+                app.dialog = Text(window) == MAIN_TITLE ? window : app.dialog;
+            }
+            return app.dialog != nullptr;
+        })) {
+        failed = "(the main window did not show)";
+    }
+    for (; failed.empty() && next < scenario.steps.size(); ++next) {
+        if (!Step(app, scenario.steps[next])) {
+            failed = scenario.steps[next] + " (status line \"" + Text(Control(app, "device")) +
+                     "\", update line \"" + Text(Control(app, "line")) + "\")";
+        }
+    }
+    // Ended outright: a closing window costs Wine two seconds without a window manager.
+    TerminateProcess(app.process.hProcess, 1);
+    WaitForSingleObject(app.process.hProcess, 5000);
+    CloseHandle(app.process.hThread);
+    CloseHandle(app.process.hProcess);
+    DeleteFileA(app.transcript.c_str());
+    return failed;
+}

@@ -1,0 +1,147 @@
+// The real program, started afresh for each scenario against the simulated unit and driven
+// through its dialog. With --tour SCENARIO FOLDER it walks through an update instead, asking
+// for a screenshot at each stage, for the run command.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "tests/ui/program_driver.h"
+
+namespace {
+
+// One scenario a paragraph, its steps in the order a user takes them.
+// clang-format off
+const char kUpdateHelp[] =
+    "box Help|To program new firmware 2.1 you must boot tavi in update mode:\n\nStep 1:\nHold "
+    "down both keys while connecting the unit to the USB port of your computer.\nStep 2:\nSelect "
+    "device tavi (Win7) / USB Audio Device (WinXP) below the picture.\nStep 3:\nPress Update "
+    "firmware button.";
+const char kOpening[] =
+    "paced rx F0 2C 4D: 52 7F F7, 55 7F F7, 53 7F F7, 58 7F F7, 59 7F F7, 56 7F F7, 10 F7";
+const char kBusy[] = " not available.\nPort is probably used by an other application.";
+
+const Scenario kTour = {"a full update; then the unit runs 2.1 and keeps what it is told", "update",
+    {"shot start", "pick tavi", "text device tavi in update mode", "on update", "shot update-mode",
+     "click update",
+     // While the worker runs it alone talks to the unit: what reaches the window sends nothing.
+     "off list update settings", "text line Writing", "command fly", "type 9", "past bar 40",
+     "shot writing", "text line Programming successful", "pos bar 99", "text device tavi not found",
+     "on list", "off update", "entries ", "nobox", "log rx F0 2C 4D 30=2357",
+     "log rx F0 2C 4D 50 F7=1", "log rx F0 2C 4D 59 0=0", "log rx F0 2C 4D 53 09=0",
+     "shot programming-successful",
+     // The update line and the bar keep their last values.
+     "pick tavi", "text device Firmware 2.1", "now line Programming successful", "pos bar 99",
+     "on settings", "shot firmware-2.1", "click zero", "pos zero 1", "type 42", "text mmc 042",
+     "log tx F0 2C 4D 62 01 F7=1", "log tx F0 2C 4D 63 2A F7=1", "shot settings-changed",
+     "pick tavi", "log tx F0 2C 4D 62 01 F7=2", "log tx F0 2C 4D 63 2A F7=2", "on settings",
+     "pos zero 1", "shot settings-kept"}};
+
+const Scenario kScenarios[] = {
+    {"start-up: nothing opens until a port is chosen; Enter and Esc keep the window", "normal",
+     {"now device ", "now line ", "pos bar 0", "entries ", "on list help help-settings",
+      "off update settings", "keeps device", // no timer runs before the list is first opened
+      "drop", "entries Other|tavi", "undrop", "text device tavi not found", "entries ",
+      "log open=0", "log rx=0", "key esc", "key enter", "click help", kUpdateHelp, "alive",
+      "close", "exit 0"}},
+    {"the unit's pair of ports, the seven opening messages, closed input first", "normal",
+     {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
+      "exit 0", "seq close: in, out"}},
+    {"the unit as the only MIDI device: output 0 pairs with input 0",
+     "normal;outputs=tavi;inputs=tavi MIDI In",
+     {"pick tavi", "text device Firmware 2.1", "seq open: out 0, in 0"}},
+    {"update mode shows at the tick that enables the button, and stays", "update",
+     {"pick tavi", "on update", "now device tavi in update mode", "keeps device update"}},
+    {"another version", "normal;version=3337",
+     {"pick tavi", "text device Firmware 3.7", "off update", "keeps device update"}},
+    {"an invalid version", "normal;version=327F",
+     {"pick tavi", "text device Invalid firmware", "off update"}},
+    {"an output whose input is not the unit's", "normal",
+     {"pick Other", "text device tavi not found", "keeps device"}},
+    {"answers 700 ms late: the ports stay open for them", "normal;delay=700",
+     {"pick tavi", "text device Firmware 2.1"}},
+    {"a busy output: the ticks go on behind the warning", "normal;busy_out=1",
+     {"pick tavi", "text device tavi not found", "entries ",
+      "box Warning|Selected MIDI output" + std::string(kBusy), "log open=0", "log rx F0=0"}},
+    {"a busy input: the output is closed again", "normal;busy_in=1",
+     {"pick tavi", "text device tavi not found",
+      "box Warning|Selected MIDI input" + std::string(kBusy),
+      "seq open: out 1", "log open=1", "log close out=1", "log rx F0=0"}},
+    {"no MIDI outputs", "no_ports=1",
+     {"drop", "box Warning|No MIDI outputs available", "entries No MIDI outputs available",
+      "undrop 0", "text device tavi not found", "log open=0"}},
+    {"unplugged while idle", "normal;unplug_after=2500",
+     {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
+      "off update settings", "entries ", "log close in=1", "log close out=1"}},
+    {"the worker's commands; Update without ports says so", "update",
+     {"status 3", "status 5", "status 0", "progress 30", "pos bar 30", "now line Writing",
+      "command update", "box Warning|tavi not connected", "pos bar 0", "on list", "log open=0"}},
+    kTour,
+    {"three rejections of one record: the update fails and the window closes", "update;reject=10x3",
+     {"pick tavi", "on update", "click update", "text line Checksum error",
+      "box Warning|Programming failed", "exit 0"}},
+    {"built without its image: warned at start; the update fails before sending", "update",
+     {"box Warning|hResLoad", "pick tavi", "on update", "click update",
+      "box Error|Data file corrupted", "box Warning|Programming failed", "exit 0",
+      "log rx F0 2C 4D 12=0", "log rx F0 2C 4D 30=0"}, "tavi-setup-without-image.exe"},
+    {"the worker cannot start: warned, and the window works as before", "update",
+     {"pick tavi", "on update", "click update", "box Warning|The update could not be started.\n"
+      "Close other programs and press Update firmware again.", "on list update",
+      "log rx F0 2C 4D 12=0"}, "tavi-setup-worker-refused.exe"},
+    {"settings as the unit holds them, sent as changed, kept by the unit",
+     "normal;settings=1,0,1,0,42,11",
+     {"pick tavi", "on settings", "pos zero 1", "pos frames 0", "pos ltc 1", "pos fly 0",
+      "now mmc 042", "pos spin 42", "pos bright 11",
+      // The slider's first notification sends the reported level back, once.
+      "log rx F0 2C 4D 56 0B F7=1", "click fly", "pos fly 1", "click fly", "pos fly 0",
+      "paced rx F0 2C 4D 59: 7F F7, 01 F7, 00 F7",
+      // Three digits shown; a text the unit cannot take sends the last good ID again.
+      "type 5", "text mmc 005", "log tx F0 2C 4D 63 05 F7=1", "type 1234", "text mmc 123",
+      "log tx F0 2C 4D 63 7B F7=1", "type x", "log tx F0 2C 4D 63 7B F7=2", "type 127",
+      "log rx F0 2C 4D 53 7B F7=3", "now mmc 123",
+      // The arrows send each position and the end of scrolling, and stop at 126.
+      "arrow up", "text mmc 124", "log tx F0 2C 4D 63 7C F7=2", "type 126",
+      "log tx F0 2C 4D 63 7E F7=1", "arrow up", "arrow down", "text mmc 125",
+      "log rx F0 2C 4D 53 7F=1", "key right", "pos bright 12", "log rx F0 2C 4D 56 0C F7=1",
+      // Picked again, the unit reports what it was told.
+      "pick tavi", "log open out=2", "log tx F0 2C 4D 63 7D F7=3", "log tx F0 2C 4D 66 0C F7=2",
+      "log tx F0 2C 4D 69 00 F7=3", "on settings"}},
+    {"a unit that does not answer setting queries leaves them disabled", "old",
+     {"pick tavi", "text device Firmware 2.0", "off settings", "log tx F0 2C 4D 6=0",
+      "click help-settings",
+      "box Help|Firmware 2.1 must be installed to enable the following settings:..."}},
+};
+// clang-format on
+
+TEST(Program, BehavesAsEachScenarioSays) {
+    for (const Scenario& scenario : kScenarios) {
+        const char* only = getenv("TAVI_SCENARIO"); // a part of one scenario's name
+        if (only && !strstr(scenario.name, only)) {
+            continue;
+        }
+        EXPECT_EQ(RunScenario(scenario), "") << scenario.name << " (" << scenario.sim << ")";
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "--tour") == 0) {
+        // A unit already running its firmware is only shown.
+        const Scenario look = {
+            "a look", argv[2], {"shot start", "pick tavi", "alive", "shot unit"}};
+        Scenario tour = kTour;
+        tour.sim = argv[2];
+        const std::string failed =
+            RunScenario(strncmp(argv[2], "update", 6) == 0 ? tour : look, argv[3]);
+        printf("walk-through %s\n", failed.empty() ? "complete" : ("stopped at " + failed).c_str());
+        // For a caller that cannot see the exit code (a program inside a Wine desktop).
+        if (FILE* result = fopen((std::string(argv[3]) + "\\result.txt").c_str(), "w")) {
+            fputs(failed.empty() ? "complete" : failed.c_str(), result);
+            fclose(result);
+        }
+        return failed.empty() ? 0 : 1;
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,5 +1,6 @@
 // Any buffer the MIDI input could deliver: the parser stays inside it (ASan), stores a code only
-// from a reply of this unit that holds its data, and hands the sink nothing but valid values.
+// from a reply of this unit that holds its data (a code byte of 0 stores as nothing), and hands the
+// sink nothing but valid values.
 #include <cstdlib>
 #include <cstring>
 
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int stored = ReplyParser(state, data, size);
     const uint8_t code = state.ReplyCode;
     const bool version = code == 0x20 || code == 0x21;
-    if (!valid || stored != (code != 0) || (stored && memcmp(data, "\xF0\x2C\x4D", 3) != 0) ||
+    if (!valid || (!stored && code != 0) || (stored && memcmp(data, "\xF0\x2C\x4D", 3) != 0) ||
         (stored && code != data[3]) ||
         (version && (size < 7 || state.FirmwareVersion[1] != data[5]))) {
         abort();

@@ -147,10 +147,11 @@ TEST(PortLink, WholeRepliesAreParsedInTurnAndSplitOversizedOrCutOnesNever) {
     }
 }
 
-// Without a wake event to wait on (none could be created, or it is no handle), a pause still
-// lasts its length; it ends at once when its condition holds.
-TEST(Pause, LastsItsLengthWithoutAWakeEventAndEndsWhenDone) {
-    for (HANDLE wake : {HANDLE(nullptr), reinterpret_cast<HANDLE>(0x7FF0)}) {
+// Without a wake event to wait on (none could be created, or it is no handle), or with one that
+// wakes it for nothing, a pause still lasts its length; it ends at once when its condition holds.
+TEST(Pause, LastsItsLengthWhateverItsWakeEventAndEndsWhenDone) {
+    const HANDLE alwaysSet = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    for (HANDLE wake : {HANDLE(nullptr), reinterpret_cast<HANDLE>(0x7FF0), alwaysSet}) {
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         EXPECT_FALSE(PauseUntil(
@@ -158,5 +159,6 @@ TEST(Pause, LastsItsLengthWithoutAWakeEventAndEndsWhenDone) {
         EXPECT_GE(MsSince(start), 50.0);
     }
     EXPECT_TRUE(PauseUntil(
-        50, [](const void*) { return true; }, nullptr, nullptr));
+        50, [](const void*) { return true; }, nullptr, alwaysSet));
+    CloseHandle(alwaysSet);
 }

@@ -1,26 +1,20 @@
-// The steps' verbs. CTL names a control below (on, off and keeps take several, or a group).
-//   pick NAME              open the port list, choose NAME, close it
-//   drop / undrop [N]      open the list without waiting (a box may come first) / close it,
-//                          having chosen entry N
-//   entries A|B            the list comes to hold these entries ("entries " for none)
-//   text CTL T / now CTL T the control comes to show T / shows it at once
-//   pos CTL N / past CTL N its position (bar, slider, arrows, check box) comes to be N / >= N
-//   on CTL... / off CTL... they come to be enabled / disabled
-//   keeps CTL...           their texts and enabled states stay as they are over two ticks
-//   click CTL / command CTL a click (nothing on a disabled control) / its command regardless
-//   type T                 T typed into the MMC ID field, which is then left (wait for the
-//                          unit's report of the last ID first: it would overwrite T)
-//   arrow up|down          one click on an arrow beside the MMC ID
-//   key esc|enter|right    to the control with the focus; right to the slider
-//   box CAPTION|TEXT       a box of the program's shows this (TEXT ending "...": begins so);
-//                          its OK is pressed
-//   nobox                  no box is up
-//   log PREFIX=N           the transcript comes to hold N events beginning PREFIX (0: now)
-//   seq PREFIX: A, B       its first such events are PREFIX A, PREFIX B...; paced: and each
-//   paced PREFIX: A, B     at least 50 ms after the one before
-//   status N / progress N  the worker's command, posted to the window
-//   close / exit N / alive WM_CLOSE / the program ends with code N / still runs 300 ms on
-//   shot NAME              a screenshot, when there is a shot folder
+// The steps' verbs; CTL names a control below (on, off and keeps take several, or "settings").
+//   pick NAME; drop; undrop [N]     choose NAME in the port list; open it (a box may come
+//                                   first); close it, having chosen entry N
+//   entries A|B; text/now CTL T     the list holds these entries; CTL shows T (now: at once)
+//   pos/past CTL N                  its position (bar, slider, arrows, check box) is N / >= N
+//   on/off CTL...; keeps CTL...     enabled / disabled; texts and states stay over two ticks
+//   click CTL; command CTL          a click (nothing when disabled); its command regardless
+//   type T; arrow up|down           T typed into the MMC ID field, then left; an arrow click
+//   key esc|enter|right             to the focus; right to the slider
+//   box CAPTION|TEXT; nobox         a box shows this (TEXT ending "...": begins so), its OK is
+//                                   pressed; no box is up
+//   log PREFIX=N                    the transcript holds N events beginning PREFIX (0: now)
+//   seq/paced PREFIX: A, B          its first such events are PREFIX A, PREFIX B (paced: each
+//                                   at least 50 ms after the one before)
+//   status N; progress N            the worker's command, posted to the window
+//   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
+// Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
 
 #include <windows.h>
@@ -40,20 +34,14 @@ namespace {
 constexpr DWORD WAIT_MS = 60000; // far above anything the program does, a full update included
 const char MAIN_TITLE[] = " tavi setup 2.1";
 // The controls by the names the steps give them; "settings" stands for the seven of them.
-const std::pair<const char*, int> kControls[] = {{"list", IDC_PORT_LIST},
-                                                 {"update", IDC_UPDATE},
-                                                 {"help", IDC_HELP_UPDATE},
-                                                 {"help-settings", IDC_HELP_SETTINGS},
-                                                 {"zero", IDC_BLANK_ZERO},
-                                                 {"frames", IDC_BLANK_FRAMES},
-                                                 {"ltc", IDC_NO_STATIONARY_LTC},
-                                                 {"fly", IDC_FLYWHEEL},
-                                                 {"mmc", IDC_MMC_ID},
-                                                 {"spin", IDC_MMC_SPIN},
-                                                 {"bright", IDC_BRIGHTNESS},
-                                                 {"device", IDC_DEVICE_TEXT},
-                                                 {"line", IDC_UPDATE_TEXT},
-                                                 {"bar", IDC_PROGRESS}};
+// clang-format off
+const std::pair<const char*, int> kControls[] = {
+    {"list", IDC_PORT_LIST}, {"update", IDC_UPDATE}, {"help", IDC_HELP_UPDATE},
+    {"help-settings", IDC_HELP_SETTINGS}, {"zero", IDC_BLANK_ZERO}, {"frames", IDC_BLANK_FRAMES},
+    {"ltc", IDC_NO_STATIONARY_LTC}, {"fly", IDC_FLYWHEEL}, {"mmc", IDC_MMC_ID},
+    {"spin", IDC_MMC_SPIN}, {"bright", IDC_BRIGHTNESS}, {"device", IDC_DEVICE_TEXT},
+    {"line", IDC_UPDATE_TEXT}, {"bar", IDC_PROGRESS}};
+// clang-format on
 const char kSettings[] = "zero frames ltc fly mmc spin bright";
 
 struct App {

@@ -7,9 +7,8 @@
 
 struct Scenario {
     const char* name;
-    const char* sim; // the stand-in's scenario text
-    // "verb arguments" each; the verbs are listed in program_driver.cpp.
-    std::vector<std::string> steps;
+    const char* sim;                // the stand-in's scenario text
+    std::vector<std::string> steps; // "verb arguments" each, as program_driver.cpp lists them
     const char* program = "tavi-setup.exe"; // beside the driver
 };
 

@@ -1,7 +1,6 @@
 // Figures, never a verdict: 1,000 cycles of the port link opening the unit's ports, one
 // request and its reply, and closing; the process's handles and private memory, and the time.
 #include <cstdio>
-
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
 #include "tests/standin/stand_in.h"

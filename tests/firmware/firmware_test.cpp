@@ -2,13 +2,11 @@
 // in virtual time against a scripted unit: the clock moves only when the sequence pauses, and
 // each answer reaches the real reply parser once it is due.
 #include <gtest/gtest.h>
-
 #include <algorithm>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
-
 #include "firmware/update_sequence.h"
 #include "protocol/reply_parser.h"
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
 #include "firmware/image.h"
 
 static void Walk(const uint8_t* bytes, size_t size) {

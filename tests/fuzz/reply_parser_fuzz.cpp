@@ -3,7 +3,6 @@
 // sink nothing but valid values.
 #include <cstdlib>
 #include <cstring>
-
 #include "protocol/reply_parser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,9 +1,7 @@
 // The port link under Wine against the stand-in winmm.dll and its simulated unit.
 #include "tests/standin/stand_in.h"
-
 #include <gtest/gtest.h>
 #include <tuple>
-
 #include "midi/pause.h"
 #include "midi/port_link.h"
 #include "protocol/device_state.h"

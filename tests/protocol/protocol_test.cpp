@@ -1,11 +1,9 @@
 // The message bytes on the wire; what each reply does to the device state and the settings sink.
 #include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
-
 #include "protocol/reply_parser.h"
 
 namespace {

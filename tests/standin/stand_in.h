@@ -2,11 +2,9 @@
 // as events; bounded polling and a clock.
 #pragma once
 #include <windows.h>
-
 #include <sstream>
 #include <string>
 #include <vector>
-
 #include "sim/standin/sim_control.h"
 
 // Polls every millisecond until condition holds or boundMs have passed; whether it held.

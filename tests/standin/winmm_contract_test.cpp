@@ -1,7 +1,6 @@
 // What the port link relies on in WinMM, held against the stand-in winmm.dll that all Wine
 // tests run on: should it drift from these answers, they would prove nothing about Windows.
 #include "tests/standin/stand_in.h"
-
 #include <gtest/gtest.h>
 #include <mmsystem.h>
 

@@ -1,7 +1,6 @@
 // What an MMC ID typed into the settings field turns into. The current ID is kept (and sent
 // again) whenever the text does not name an ID the unit can take.
 #include <gtest/gtest.h>
-
 #include "ui/mmc_id_text.h"
 
 TEST(MmcIdText, GivesTheIdOrKeepsTheCurrentOne) {

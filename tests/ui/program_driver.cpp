@@ -16,16 +16,12 @@
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
 // Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
-
 #include <windows.h>
-
 #include <commctrl.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
-
 #include "firmware/update_worker.h"
 #include "ui/ids.h"
 

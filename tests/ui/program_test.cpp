@@ -2,10 +2,8 @@
 // through its dialog. With --tour SCENARIO FOLDER it walks through an update instead, asking
 // for a screenshot at each stage, for the run command.
 #include <gtest/gtest.h>
-
 #include <cstdio>
 #include <cstring>
-
 #include "tests/ui/program_driver.h"
 
 namespace {

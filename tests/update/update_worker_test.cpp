@@ -1,10 +1,8 @@
 // The update worker thread under Wine against the stand-in unit: real ports, replies on the
 // driver's thread, and what the worker posts to its window and the boxes it shows, in order.
 #include "tests/standin/stand_in.h"
-
 #include <algorithm>
 #include <gtest/gtest.h>
-
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
 #include "tests/support/test_image.h"

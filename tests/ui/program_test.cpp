@@ -87,9 +87,9 @@ const Scenario kScenarios[] = {
       "Close other programs and press Update firmware again.", "on list update",
       "log rx F0 2C 4D 12=0"}, "tavi-setup-worker-refused.exe"},
     {"settings as the unit holds them, sent as changed, kept by the unit",
-     "normal;settings=1,0,1,0,42,11",
+     "normal;settings=1,0,1,0,0,11",
      {"pick tavi", "on settings", "pos zero 1", "pos frames 0", "pos ltc 1", "pos fly 0",
-      "now mmc 042", "pos spin 42", "pos bright 11",
+      "now mmc 000", "pos spin 0", "pos bright 11",
       // The slider's first notification sends the reported level back, once.
       "log rx F0 2C 4D 56 0B F7=1", "click fly", "pos fly 1", "click fly", "pos fly 0",
       "paced rx F0 2C 4D 59: 7F F7, 01 F7, 00 F7",

@@ -3,6 +3,7 @@
 #include "tests/standin/stand_in.h"
 #include <algorithm>
 #include <gtest/gtest.h>
+#include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
 #include "tests/support/test_image.h"
@@ -21,10 +22,12 @@ decltype(&MessageBoxA) __imp_MessageBoxA = ShowBox;
 struct WorkerRun {
     std::string posted; // "status N", "progress", "Caption: text" for a box, "close", "done"
     std::vector<int> progress;
+    double timeoutMs = 0; // from the start until the timeout status, if one came
 };
 
-// Opens the unit's ports as the window does and runs the worker until done or boundMs.
-static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs) {
+// Opens the unit's ports as the window does and runs the worker until done or boundMs; with
+// strays, a reply no wait awaits comes about every 20 ms.
+static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs, const StandIn* strays) {
     WorkerRun run;
     HWND window =
         CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr);
@@ -38,6 +41,8 @@ static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs) {
                    OpenInputPort(static_cast<unsigned>(FindInputForOutput(1))) == 0 &&
                    StartUpdateWorker() == 0;
     for (const ULONGLONG end = GetTickCount64() + boundMs; running && GetTickCount64() < end;) {
+        const uint8_t stray[] = {0xF0, 0x2C, 0x4D, 0x70, 0xF7};
+        (void)(strays && strays->api.inject(stray, sizeof stray, 0));
         MSG msg;
         if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -57,6 +62,7 @@ static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs) {
             run.progress.push_back(value);
         } else if (command == CMD_UPDATE_STATUS) {
             note("status " + std::to_string(value));
+            run.timeoutMs = value == UPDATE_TIMEOUT ? MsSince(start) : run.timeoutMs;
         } else if (command == CMD_UPDATE_DONE) {
             note("done");
             running = false;
@@ -77,6 +83,7 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
         DWORD boundMs;
         unsigned records; // each answered by its progress
         const char* posted;
+        bool strays = false;
     } cases[] = {
         // The one full update of the Wine suite.
         {"update", 120000, 2357, "status 1, status 2, status 3, progress, status 4, done"},
@@ -84,16 +91,19 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
         // within a third of its own 90 s.
         {"update;erase=2000;unplug_erase=1", 30000, 0,
          "status 1, status 2, status 6, Warning: Programming failed, close, done"},
-        // A unit that answers too late: the handshake gives up after all its pauses.
+        // A unit that answers too late, amid stray replies: the handshake gives up after all
+        // its pauses, none cut short by a stray.
         {"update;delay=1000", 30000, 0,
-         "status 1, status 6, Warning: Programming failed, close, done"},
+         "status 1, status 6, Warning: Programming failed, close, done", true},
     };
     for (const auto& c : cases) {
         StandIn sim;
         ASSERT_TRUE(sim.Configure(c.scenario));
-        const WorkerRun run = RunWorker(MakeFirmwareImage(kTestImage, kTestImageSize), c.boundMs);
+        const WorkerRun run = RunWorker(MakeFirmwareImage(kTestImage, kTestImageSize), c.boundMs,
+                                        c.strays ? &sim : nullptr);
         EXPECT_EQ(run.posted, c.posted) << c.scenario;
         EXPECT_EQ(run.progress.size(), c.records) << c.scenario;
         EXPECT_TRUE(std::is_sorted(run.progress.begin(), run.progress.end()));
+        EXPECT_TRUE(run.timeoutMs == 0 || run.timeoutMs >= HANDSHAKE_PAUSES * HANDSHAKE_PAUSE_MS);
     }
 }

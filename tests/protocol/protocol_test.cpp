@@ -52,8 +52,7 @@ void Heard(void* heard, const std::string& call) {
 // store; gives code, mode, major and minor in hex, then what the sink heard.
 std::string Effect(const Bytes& reply, bool withSink) {
     DeviceState state;
-    state.FirmwareVersion[0] = '1';
-    state.FirmwareVersion[1] = '9';
+    state.FirmwareVersion[0] = '1', state.FirmwareVersion[1] = '9';
     std::string heard;
     const SettingsSink sink = {
         &heard,

@@ -306,10 +306,8 @@ bool Step(App& app, const std::string& step) {
         const size_t n = size_t(std::atoi(rest.c_str() + prefix.size() + 1));
         size_t seen = 0;
         WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? WAIT_MS : 0);
-        if (seen != n) {
-            fprintf(stderr, "the transcript holds %zu such events\n", seen);
-        }
-        return seen == n;
+        return seen == n ||
+               (fprintf(stderr, "the transcript holds %zu such events\n", seen), false);
     }
     if (verb == "seq" || verb == "paced") {
         const std::string prefix = rest.substr(0, rest.find(": "));

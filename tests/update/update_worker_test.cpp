@@ -6,7 +6,6 @@
 #include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
-#include "tests/support/test_image.h"
 
 // The worker's boxes are modal; here each is answered at once and passed to the window's
 // queue behind what the worker posted before it. (The window tests show the real ones.)
@@ -17,6 +16,14 @@ static int WINAPI ShowBox(HWND window, LPCSTR text, LPCSTR caption, UINT) {
 // The worker's call of MessageBoxA goes through this pointer instead of user32's.
 extern "C" {
 decltype(&MessageBoxA) __imp_MessageBoxA = ShowBox;
+}
+
+// The image the program ships, from this test's resources, where it lies as in the program's.
+static FirmwareImage ShippedImage() {
+    HRSRC found = FindResourceA(nullptr, "FirmwareFile", "BINTYPE");
+    const void* bytes = found ? LockResource(LoadResource(nullptr, found)) : nullptr;
+    return MakeFirmwareImage(static_cast<const uint8_t*>(bytes),
+                             found ? SizeofResource(nullptr, found) : 0);
 }
 
 struct WorkerRun {
@@ -99,8 +106,7 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
     for (const auto& c : cases) {
         StandIn sim;
         ASSERT_TRUE(sim.Configure(c.scenario));
-        const WorkerRun run = RunWorker(MakeFirmwareImage(kTestImage, kTestImageSize), c.boundMs,
-                                        c.strays ? &sim : nullptr);
+        const WorkerRun run = RunWorker(ShippedImage(), c.boundMs, c.strays ? &sim : nullptr);
         EXPECT_EQ(run.posted, c.posted) << c.scenario;
         EXPECT_EQ(run.progress.size(), c.records) << c.scenario;
         EXPECT_TRUE(std::is_sorted(run.progress.begin(), run.progress.end()));

@@ -207,6 +207,11 @@ unsigned ProbeInputPort() {
     return midiInStart(TheLink.input.load());
 }
 
+bool IsLostLinkCode(unsigned result) {
+    return result == MMSYSERR_ERROR || result == MMSYSERR_INVALHANDLE ||
+           result == MMSYSERR_NODRIVER;
+}
+
 HANDLE ReplyStoredEvent() {
     static const HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     return event;

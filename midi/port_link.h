@@ -10,7 +10,9 @@
 // counted from 1). 0 when at least one output exists; -1 when there is none (list emptied).
 int FillPortList(HWND list);
 
-// Index of the first input whose name begins with output's name, or -1.
+// Index of the first input whose name begins with output's name; failing that, of the first
+// input whose name is the same once the direction marks are taken off both ("tavi Out" and
+// "tavi In", "MIDIOUT2 (tavi)" and "MIDIIN2 (tavi)"); else -1.
 int FindInputForOutput(unsigned output);
 
 // 0; -1 index not below the number of outputs; -2 open failed.
@@ -33,6 +35,9 @@ void SendSysEx(const uint8_t* bytes, size_t length);
 bool PortsOpen();
 // The liveness probe: midiInStart on the open input (or on no handle): its MMRESULT.
 unsigned ProbeInputPort();
+// Whether a call's answer means the unit is gone: 5 and 6 on the classic stack, 1 on the newer
+// Windows 11 MIDI layer, where every later call on a removed unit would block for seconds.
+bool IsLostLinkCode(unsigned result);
 
 // An auto-reset event the receive path sets after every reply it stored, so a waiting update
 // worker wakes at once instead of at the end of its pause.

@@ -43,7 +43,7 @@ void SendSysEx(const uint8_t* bytes, size_t length) {
         return;
     }
     const MMRESULT sent = midiOutLongMsg(output, &header, sizeof(MIDIHDR));
-    if (sent == MMSYSERR_INVALHANDLE || sent == MMSYSERR_NODRIVER) {
+    if (IsLostLinkCode(sent)) {
         // The unit is gone.
         midiOutUnprepareHeader(output, &header, sizeof(MIDIHDR));
         CloseBothPorts();

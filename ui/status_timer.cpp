@@ -2,8 +2,6 @@
 // about itself. The status line is redrawn only when the mode changed.
 #include "ui/main_window.h"
 
-#include <mmsystem.h>
-
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
 #include "ui/ids.h"
@@ -38,8 +36,7 @@ void OnStatusTick(HWND dialog) {
     StopStatusTimer(dialog);
 
     // Starting the input again is harmless on a live port and fails on a lost one (or on none).
-    const unsigned probe = ProbeInputPort();
-    if (probe == MMSYSERR_INVALHANDLE || probe == MMSYSERR_NODRIVER) {
+    if (IsLostLinkCode(ProbeInputPort())) {
         CloseInputPort();
         CloseOutputPort();
         TheDevice.DeviceMode.store(Absent);

@@ -121,8 +121,8 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         else if (key == "keep_ports")
             ports.keepPorts = n != 0;
         else if (key == "unplug_code") {
-            if (n != MMSYSERR_NODRIVER && n != MMSYSERR_INVALHANDLE) {
-                error = "unplug_code must be 5 or 6";
+            if (n != MMSYSERR_ERROR && n != MMSYSERR_NODRIVER && n != MMSYSERR_INVALHANDLE) {
+                error = "unplug_code must be 1, 5 or 6";
                 return -1;
             }
             ports.goneCode = static_cast<MMRESULT>(n);

@@ -25,7 +25,7 @@
 //   refuse_release=K    midiOutUnprepareHeader answers MIDIERR_STILLPLAYING (65) K times for
 //   refuse_release_at=N   the N-th long message (0-based, counted from the last configure or
 //                       plug-in; default 0) before it lets the header go
-//   unplug_code=C       what data calls answer once the unit is gone: 6 (default) or 5
+//   unplug_code=C       what data calls answer once the unit is gone: 6 (default), 5, or 1
 //                       (the unit's handles stay valid after an unplug: midiOutLongMsg,
 //                       midiOutShortMsg, midiInStart and midiInAddBuffer answer C; stop,
 //                       reset, prepare, release and close still work. MMSYSERR_INVALHANDLE

@@ -30,7 +30,7 @@ static bool Parsed(uint8_t code) {
 }
 
 // The list is a combo box, filled over what it listed before; its entries joined by |.
-TEST(PortLink, PairsAnOutputWithTheFirstInputWhoseNameBeginsWithItsNameAndListsOutputs) {
+TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
     HWND list = CreateWindowExA(0, "COMBOBOX", "", CBS_DROPDOWNLIST, 0, 0, 99, 99, nullptr, nullptr,
                                 nullptr, nullptr);
     for (const auto& [scenario, output, input, listed] :
@@ -44,6 +44,16 @@ TEST(PortLink, PairsAnOutputWithTheFirstInputWhoseNameBeginsWithItsNameAndListsO
              {"outputs=Other|tavi;inputs=tavi MIDI In;caps_fail_out=1", 1, -1,
               "Other|MIDI output 2"},
              {"no_ports=1", 0, -1, ""},
+             // Failing that, the same name once the direction marks are off; the first rule first.
+             {"outputs=tavi Out|tavi (2) Out;inputs=tavi (2) In|tavi In", 0, 1,
+              "tavi Out|tavi (2) Out"},
+             {"outputs=MIDIOUT2 (tavi);inputs=MIDIIN3 (tavi)", 0, 0, "MIDIOUT2 (tavi)"},
+             {"outputs=tavi MIDI OUT;inputs=Other|tavi midi in", 0, 1, "tavi MIDI OUT"},
+             {"outputs=tavi Output;inputs=tavi Input|tavi Output 2", 0, 1, "tavi Output"},
+             {"outputs=tavi|2- tavi;inputs=2- tavi|tavi", 1, 0, "tavi|2- tavi"},
+             {"outputs=Desk Out;inputs=Desk Mixer In|desk In", 0, -1, "Desk Out"},
+             {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
+              "Timecode Unit 31 Characters Out"},
          }) {
         Reset(scenario);
         EXPECT_EQ(FindInputForOutput(output), input) << scenario;
@@ -94,6 +104,7 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
          std::vector<std::tuple<const char*, const char*, size_t, bool>>{
              {"unplug_code=6", "refused midiOutLongMsg 6", 1, true},
              {"unplug_code=5", "refused midiOutLongMsg 5", 1, true},
+             {"unplug_code=1", "refused midiOutLongMsg 1", 1, true},
              {"refuse_release=4", "refused midiOutUnprepareHeader 65", 4, false},
              {"refuse_release=5", "refused midiOutUnprepareHeader 65", 5, true},
              {"async_done=50", "refused", 0, false},

@@ -68,7 +68,7 @@ const Scenario kScenarios[] = {
     {"no MIDI outputs", "no_ports=1",
      {"drop", "box Warning|No MIDI outputs available", "entries No MIDI outputs available",
       "undrop 0", "text device tavi not found", "log open=0"}},
-    {"unplugged while idle", "normal;unplug_after=2500",
+    {"unplugged while idle, its ports answering 1", "normal;unplug_after=2500;unplug_code=1",
      {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
       "off update settings", "entries ", "log close in=1", "log close out=1"}},
     {"the worker's commands; Update without ports says so", "update",

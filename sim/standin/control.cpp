@@ -33,20 +33,20 @@ void SimConfigureError(char* buffer, int size) {
 void SimUnplug(void) {
     EnsureStandIn();
     Locked hold;
-    UnplugUnit();
+    UnplugUnit(g.units[0]);
 }
 
 void SimPlugIn(void) {
     EnsureStandIn();
     Locked hold;
-    UnplugUnit();
-    PlugInUnit();
+    UnplugUnit(g.units[0]);
+    PlugInUnit(g.units[0]);
 }
 
 int SimReplugWithScenario(const char* scenarioText) {
     EnsureStandIn();
     Locked hold;
-    UnplugUnit();
+    UnplugUnit(g.units[0]);
     return ApplyScenario(scenarioText ? scenarioText : "");
 }
 
@@ -89,17 +89,18 @@ int SimUnitSnapshot(SimUnitView* view) {
         return -1;
     Locked hold;
     *view = SimUnitView{};
-    view->present = g.unitGone ? 0 : 1;
-    view->updateMode = g.unit.updateMode ? 1 : 0;
-    view->version[0] = g.unit.version[0];
-    view->version[1] = g.unit.version[1];
-    view->erased = g.unit.erased ? 1 : 0;
-    view->recordsAccepted = g.unit.recordsAccepted;
-    view->flashBytes = static_cast<unsigned>(g.unit.flash.size());
-    memcpy(view->settings, g.unit.settings.options, 4);
-    view->settings[4] = g.unit.settings.mmcId;
-    view->settings[5] = g.unit.settings.brightness;
-    view->messagesReceived = g.messagesReceived;
+    const SimUnit& unit = g.units[0];
+    view->present = unit.gone ? 0 : 1;
+    view->updateMode = unit.model.updateMode ? 1 : 0;
+    view->version[0] = unit.model.version[0];
+    view->version[1] = unit.model.version[1];
+    view->erased = unit.model.erased ? 1 : 0;
+    view->recordsAccepted = unit.model.recordsAccepted;
+    view->flashBytes = static_cast<unsigned>(unit.model.flash.size());
+    memcpy(view->settings, unit.model.settings.options, 4);
+    view->settings[4] = unit.model.settings.mmcId;
+    view->settings[5] = unit.model.settings.brightness;
+    view->messagesReceived = unit.messagesReceived;
     return 0;
 }
 
@@ -108,7 +109,7 @@ int SimInject(const unsigned char* bytes, int length, int isShort) {
     if (!bytes || length <= 0 || (isShort && length > 3))
         return -1;
     Locked hold;
-    if (g.unitGone)
+    if (g.units[0].gone)
         return -1;
     const int64_t now = NowTicks();
     UnitOutput output{NowMs(), isShort != 0, std::vector<uint8_t>(bytes, bytes + length)};

@@ -68,9 +68,9 @@ void CompleteDueSends(int64_t now) {
     }
 }
 
-SimHandle* ListeningInput() {
+SimHandle* ListeningInput(int unit) {
     for (auto& h : g.handles)
-        if (h->input && IsUnitPort(*h) && !UnitGoneFor(*h) && h->started)
+        if (h->input && h->unit == unit && !UnitGoneFor(*h) && h->started)
             return h.get();
     return nullptr;
 }
@@ -79,11 +79,12 @@ SimHandle* ListeningInput() {
 // cable, where each message takes its own time on the wire while the client's notification
 // hands the other buffer back.
 void SendDueReply(int64_t now) {
-    if (!g.replies.empty() && g.replies.front().dueTicks <= now && !g.unitGone) {
+    if (!g.replies.empty() && g.replies.front().dueTicks <= now) {
+        const SimUnit& unit = g.units[g.replies.front().unit];
         UnitOutput reply = std::move(g.replies.front().output);
         g.replies.erase(g.replies.begin());
-        Log("tx %s", HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
-        if (SimHandle* h = ListeningInput())
+        Log("%stx %s", unit.tag, HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
+        if (SimHandle* h = ListeningInput(static_cast<int>(&unit - g.units)))
             DeliverToInput(*h, reply);
         else
             Log("dropped %u no-input", static_cast<unsigned>(reply.bytes.size()));
@@ -99,8 +100,12 @@ int64_t NextDue(int64_t now) {
     for (const auto& c : g.completions)
         if (c.dueTicks < next)
             next = c.dueTicks;
-    if (!g.unitGone && MsToTicks(g.unit.unplugAtMs) < next)
-        next = MsToTicks(g.unit.unplugAtMs);
+    for (int i = 0; i < g.unitCount; ++i) {
+        const SimUnit& unit = g.units[i];
+        const uint64_t dueMs = unit.gone ? unit.replugAtMs : unit.model.unplugAtMs;
+        if (MsToTicks(dueMs) < next)
+            next = MsToTicks(dueMs);
+    }
     return next;
 }
 
@@ -163,6 +168,20 @@ DWORD WINAPI DriverThread(LPVOID) {
 }
 
 } // namespace
+
+SimHandle* AwaitBuffer(uint32_t id, unsigned ms) {
+    const int64_t until = NowTicks() + MsToTicks(ms);
+    for (;;) {
+        const uint64_t upTo = g.nextCallbackSerial - 1;
+        LeaveCriticalSection(&g.lock);
+        DeliverQueuedCallbacks(upTo);
+        SwitchToThread();
+        EnterCriticalSection(&g.lock);
+        SimHandle* h = FindHandleById(id);
+        if (!h || !h->queue.empty() || NowTicks() >= until)
+            return h;
+    }
+}
 
 void StartDriverThread() {
     if (g.driverThreadId)

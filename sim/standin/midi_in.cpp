@@ -19,44 +19,64 @@ void AbandonSysEx(SimHandle& h) {
     h.inSysEx = false;
 }
 
+// Whether a SysEx byte finds a buffer. The newer layer waits a little for the client to queue
+// one: 1 ms at the F0, 10 ms inside the message; the classic driver loses the byte at once.
+// The wait lets notifications run, so the handle is looked up again (null: closed meanwhile).
+bool HaveBuffer(SimHandle*& h, bool atStart) {
+    if (!h->queue.empty() || !g.ports.wms)
+        return !h->queue.empty();
+    h = AwaitBuffer(h->id, atStart ? 1 : 10);
+    return h && h->started && !h->queue.empty();
+}
+
 // One SysEx byte into the front buffer; a full buffer goes back at once, so a long message
-// is split across buffers. False when no buffer was queued (the byte is lost).
-bool WriteByte(SimHandle& h, uint8_t byte) {
-    if (h.queue.empty())
-        return false;
+// is split across buffers.
+void WriteByte(SimHandle& h, uint8_t byte) {
     MIDIHDR* header = h.queue.front();
     header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
     if (header->dwBytesRecorded >= header->dwBufferLength)
         ReturnFrontBuffer(h, MIM_LONGDATA);
-    return true;
 }
 
-void DeliverSysEx(SimHandle& h, const std::vector<uint8_t>& bytes) {
+void DeliverSysEx(SimHandle* h, const std::vector<uint8_t>& bytes) {
     unsigned noBuffer = 0;
     unsigned stray = 0;
-    for (uint8_t byte : bytes) {
+    bool lost = false; // the SysEx under way lost a byte: the rest of it goes too
+    for (size_t i = 0; i < bytes.size() && h; ++i) {
+        const uint8_t byte = bytes[i];
         if (byte >= 0xF8) { // real-time bytes may sit inside a SysEx and do not end it
-            QueueCallback(h, MIM_DATA, byte, SinceStart(h));
+            QueueCallback(*h, MIM_DATA, byte, SinceStart(*h));
         } else if (byte == 0xF0) {
-            AbandonSysEx(h);
-            h.inSysEx = true;
-            noBuffer += !WriteByte(h, byte);
+            AbandonSysEx(*h);
+            h->inSysEx = true;
+            lost = !HaveBuffer(h, true);
+            if (lost)
+                ++noBuffer;
+            else
+                WriteByte(*h, byte);
         } else if (byte == 0xF7) {
-            if (!h.inSysEx) {
+            if (!h->inSysEx) {
                 ++stray;
                 continue;
             }
-            h.inSysEx = false;
-            MIDIHDR* front = h.queue.empty() ? nullptr : h.queue.front();
-            if (!WriteByte(h, byte))
+            h->inSysEx = false;
+            if (lost || !HaveBuffer(h, false)) {
                 ++noBuffer;
-            else if (!h.queue.empty() && h.queue.front() == front)
-                ReturnFrontBuffer(h, MIM_LONGDATA);
+                continue;
+            }
+            MIDIHDR* front = h->queue.front();
+            WriteByte(*h, byte);
+            if (!h->queue.empty() && h->queue.front() == front)
+                ReturnFrontBuffer(*h, MIM_LONGDATA);
         } else if (byte & 0x80) {
-            AbandonSysEx(h);
+            AbandonSysEx(*h);
             ++stray;
-        } else if (h.inSysEx) {
-            noBuffer += !WriteByte(h, byte);
+        } else if (h->inSysEx) {
+            lost = lost || !HaveBuffer(h, false);
+            if (lost)
+                ++noBuffer;
+            else
+                WriteByte(*h, byte);
         } else {
             ++stray;
         }
@@ -99,7 +119,7 @@ void ReturnFrontBuffer(SimHandle& h, UINT message) {
 
 void DeliverToInput(SimHandle& h, const UnitOutput& output) {
     if (!output.shortMessage) {
-        DeliverSysEx(h, output.bytes);
+        DeliverSysEx(&h, output.bytes);
         return;
     }
     AbandonSysEx(h);
@@ -181,10 +201,8 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
         return MIDIERR_UNPREPARED;
     if (!header->lpData || header->dwBufferLength == 0)
         return MMSYSERR_INVALPARAM;
-    if (UnitGoneFor(*h)) {
-        Log("refused midiInAddBuffer %u", g.ports.goneCode);
-        return g.ports.goneCode;
-    }
+    if (UnitGoneFor(*h))
+        return GoneAnswer("midiInAddBuffer");
     // The caller may have cleared the flags of a buffer we still hold: it stays ours.
     for (MIDIHDR* queued : h->queue)
         if (queued == header)
@@ -201,10 +219,8 @@ MMRESULT WINAPI midiInStart(HMIDIIN handle) {
     SimHandle* h = FindHandle(handle, true);
     if (!h)
         return MMSYSERR_INVALHANDLE;
-    if (UnitGoneFor(*h)) {
-        Log("refused midiInStart %u", g.ports.goneCode);
-        return g.ports.goneCode;
-    }
+    if (UnitGoneFor(*h))
+        return GoneAnswer("midiInStart");
     if (!h->started) {
         h->started = true;
         h->startMs = NowMs();

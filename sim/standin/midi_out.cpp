@@ -41,7 +41,7 @@ size_t ShortLength(uint8_t status) {
 // The host sends one message on an open output.
 void Send(SimHandle& h, const uint8_t* bytes, size_t length, bool shortMessage) {
     if (IsUnitPort(h))
-        UnitTakes(bytes, length, shortMessage);
+        UnitTakes(g.units[h.unit], bytes, length, shortMessage);
     else
         Log("other %s", HexBytes(bytes, length).c_str());
 }
@@ -112,19 +112,57 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT handle, LPMIDIHDR header, UINT s
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT handle, DWORD message) {
     EnsureStandIn();
-    Locked hold;
-    SimHandle* h = FindHandle(handle, false);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (UnitGoneFor(*h)) {
-        Log("refused midiOutShortMsg %u", g.ports.goneCode);
-        return g.ports.goneCode;
+    unsigned blockMs = 0;
+    MMRESULT result = MMSYSERR_NOERROR;
+    {
+        Locked hold;
+        SimHandle* h = FindHandle(handle, false);
+        if (!h)
+            return MMSYSERR_INVALHANDLE;
+        if (UnitGoneFor(*h)) {
+            result = GoneAnswer("midiOutShortMsg", &blockMs);
+        } else {
+            uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
+                                static_cast<uint8_t>(message >> 16)};
+            Send(*h, bytes, ShortLength(bytes[0]), true);
+        }
     }
-    uint8_t bytes[3] = {static_cast<uint8_t>(message), static_cast<uint8_t>(message >> 8),
-                        static_cast<uint8_t>(message >> 16)};
-    Send(*h, bytes, ShortLength(bytes[0]), true);
-    return MMSYSERR_NOERROR;
+    Sleep(blockMs);
+    return result;
 }
+
+namespace {
+
+// Under the lock, on a live handle: the unit takes the message; true when the header is done
+// already (a synchronous send), false when its completion is due later.
+bool TakeLongMessage(SimHandle& h, LPMIDIHDR header, int64_t calledAt) {
+    header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
+    if (IsUnitPort(h)) {
+        // A scripted refusal belongs to one message; the next send ends it.
+        SimUnit& unit = g.units[h.unit];
+        unit.refusedHeader = nullptr;
+        unit.refusalsLeft = 0;
+        if (g.ports.refuseRelease > 0 && unit.longMessagesSent == g.ports.refuseReleaseAt) {
+            unit.refusedHeader = header;
+            unit.refusalsLeft = g.ports.refuseRelease;
+        }
+        ++unit.longMessagesSent;
+    }
+    // The byte count is dwBufferLength; dwBytesRecorded means nothing on output.
+    Send(h, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, false);
+    // The newer layer is done with a send before the call returns.
+    if (g.ports.asyncDoneMs > 0 && !g.ports.wms) {
+        h.pending.push_back(header);
+        g.completions.push_back(
+            DueCompletion{h.id, header, calledAt + MsToTicks(g.ports.asyncDoneMs)});
+        WakeDriver();
+        return false;
+    }
+    header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    return true;
+}
+
+} // namespace
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     EnsureStandIn();
@@ -134,6 +172,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     // takes the message in: a driver is done with the bytes once they are on the cable, so
     // the completion never comes after a reply due at the same time.
     const int64_t calledAt = NowTicks();
+    unsigned blockMs = 0;
+    MMRESULT gone = MMSYSERR_NOERROR;
     {
         Locked hold;
         SimHandle* h = FindHandle(handle, false);
@@ -147,33 +187,16 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
             return MIDIERR_STILLPLAYING;
         if (!header->lpData || header->dwBufferLength == 0)
             return MMSYSERR_INVALPARAM;
-        if (UnitGoneFor(*h)) {
-            Log("refused midiOutLongMsg %u", g.ports.goneCode);
-            return g.ports.goneCode;
-        }
-        header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-        if (IsUnitPort(*h)) {
-            // A scripted refusal belongs to one message; the next send ends it.
-            g.refusedHeader = nullptr;
-            g.refusalsLeft = 0;
-            if (g.ports.refuseRelease > 0 && g.longMessagesSent == g.ports.refuseReleaseAt) {
-                g.refusedHeader = header;
-                g.refusalsLeft = g.ports.refuseRelease;
-            }
-            ++g.longMessagesSent;
-        }
-        // The byte count is dwBufferLength; dwBytesRecorded means nothing on output.
-        Send(*h, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, false);
-        if (g.ports.asyncDoneMs > 0) {
-            h->pending.push_back(header);
-            g.completions.push_back(
-                DueCompletion{h->id, header, calledAt + MsToTicks(g.ports.asyncDoneMs)});
-            WakeDriver();
+        if (UnitGoneFor(*h))
+            gone = GoneAnswer("midiOutLongMsg", &blockMs);
+        else if (!TakeLongMessage(*h, header, calledAt))
             return MMSYSERR_NOERROR;
-        }
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
         notify = h->callback;
         id = h->id;
+    }
+    if (gone != MMSYSERR_NOERROR) {
+        Sleep(blockMs);
+        return gone;
     }
     NotifyNow(notify, id, MOM_DONE, reinterpret_cast<DWORD_PTR>(header), 0);
     return MMSYSERR_NOERROR;
@@ -192,9 +215,9 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
         for (uint8_t channel = 0; channel < 16 && IsUnitPort(*h) && !UnitGoneFor(*h); ++channel) {
             const uint8_t notesOff[3] = {static_cast<uint8_t>(0xB0 | channel), 0x7B, 0x00};
             const uint8_t controllers[3] = {static_cast<uint8_t>(0xB0 | channel), 0x79, 0x00};
-            UnitTakes(notesOff, 3, true);
+            UnitTakes(g.units[h->unit], notesOff, 3, true);
             if (!UnitGoneFor(*h))
-                UnitTakes(controllers, 3, true);
+                UnitTakes(g.units[h->unit], controllers, 3, true);
         }
         for (MIDIHDR* header : h->pending) {
             header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;

@@ -24,7 +24,8 @@ MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, D
         bool taken = port == (input ? g.ports.busyIn : g.ports.busyOut);
         for (auto& h : g.handles)
             taken = taken || (h->input == input && h->port == port && !UnitGoneFor(*h));
-        if (taken) {
+        // The newer layer shares every port among the programs that open it.
+        if (taken && !g.ports.wms) {
             Log("refused %s %d", input ? "midiInOpen" : "midiOutOpen", MMSYSERR_ALLOCATED);
             return MMSYSERR_ALLOCATED;
         }
@@ -32,7 +33,8 @@ MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, D
         h->id = id32 = g.nextHandleId++;
         h->input = input;
         h->port = port;
-        h->plugSerial = g.plugSerial;
+        h->unit = UnitAtPort(input, port);
+        h->plugSerial = h->unit >= 0 ? g.units[h->unit].plugSerial : 0;
         h->callback = notify;
         g.handles.push_back(std::move(h));
         *result = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(id32));
@@ -111,8 +113,10 @@ MMRESULT UnprepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input)
         return MMSYSERR_NOERROR;
     if (header->dwFlags & MHDR_INQUEUE)
         return MIDIERR_STILLPLAYING;
-    if (!input && header == g.refusedHeader && g.refusalsLeft > 0) {
-        --g.refusalsLeft;
+    SimHandle* h = FindHandle(handle, input);
+    SimUnit* unit = h->unit >= 0 ? &g.units[h->unit] : nullptr;
+    if (!input && unit && header == unit->refusedHeader && unit->refusalsLeft > 0) {
+        --unit->refusalsLeft;
         Log("refused midiOutUnprepareHeader %d", MIDIERR_STILLPLAYING);
         return MIDIERR_STILLPLAYING;
     }

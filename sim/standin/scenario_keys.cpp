@@ -64,6 +64,12 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
     bool unitOutGiven = false;
     bool unitInGiven = false;
     bool noPorts = false;
+    bool outputsGiven = false;
+    bool inputsGiven = false;
+    bool oldBuild = false;
+    bool codeGiven = false;
+    bool blockGiven = false;
+    bool keepGiven = false;
     for (size_t i = first; i < parts.size(); ++i) {
         const std::string& part = parts[i];
         if (part.empty())
@@ -77,12 +83,22 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         std::string value = Trimmed(part.substr(equals + 1));
         long n = 0;
         bool numeric = Number(value, n);
-        if (key == "outputs") {
-            ports.outputs = Names(value);
+        if (key == "outputs" || key == "inputs") {
+            (key == "outputs" ? ports.outputs : ports.inputs) = Names(value);
+            (key == "outputs" ? outputsGiven : inputsGiven) = true;
             continue;
         }
-        if (key == "inputs") {
-            ports.inputs = Names(value);
+        if (key == "stack" || key == "names") {
+            const char* other = key == "stack" ? "wms" : "new";
+            if (value != other && value != (key == "stack" ? "classic" : "legacy")) {
+                error = "unknown " + key + " '" + value + "'";
+                return -1;
+            }
+            (key == "stack" ? ports.wms : ports.newNames) = value == other;
+            continue;
+        }
+        if (key == "second") {
+            ports.secondBase = value;
             continue;
         }
         // Every other port key takes a number.
@@ -95,7 +111,8 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
                                               : nullptr;
         bool portKey = index || key == "no_ports" || key == "async_done" ||
                        key == "refuse_release" || key == "refuse_release_at" ||
-                       key == "unplug_code" || key == "keep_ports";
+                       key == "unplug_code" || key == "keep_ports" || key == "units" ||
+                       key == "block_after_unplug" || key == "old_build" || key == "replug_after";
         if (!portKey) {
             modelText += ";" + part; // the unit model's knob
             continue;
@@ -118,15 +135,43 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
             ports.refuseRelease = static_cast<unsigned>(n);
         else if (key == "refuse_release_at")
             ports.refuseReleaseAt = static_cast<unsigned>(n);
-        else if (key == "keep_ports")
+        else if (key == "keep_ports") {
             ports.keepPorts = n != 0;
-        else if (key == "unplug_code") {
+            keepGiven = true;
+        } else if (key == "block_after_unplug") {
+            ports.blockAfterUnplugMs = static_cast<unsigned>(n);
+            blockGiven = true;
+        } else if (key == "replug_after")
+            ports.replugAfterMs = static_cast<unsigned>(n);
+        else if (key == "old_build")
+            oldBuild = n != 0;
+        else if (key == "units") {
+            if (n < 1 || n > MAX_UNITS) {
+                error = "units must be 1 or 2";
+                return -1;
+            }
+            ports.units = static_cast<int>(n);
+        } else if (key == "unplug_code") {
             if (n != MMSYSERR_ERROR && n != MMSYSERR_NODRIVER && n != MMSYSERR_INVALHANDLE) {
                 error = "unplug_code must be 1, 5 or 6";
                 return -1;
             }
             ports.goneCode = static_cast<MMRESULT>(n);
+            codeGiven = true;
         }
+    }
+    // The newer layer's builds before its fixes: 1 from a gone unit's handles, sends that
+    // block about 5 s first, and the unit's ports listed until the program restarts.
+    if (oldBuild) {
+        ports.goneCode = codeGiven ? ports.goneCode : MMSYSERR_ERROR;
+        ports.blockAfterUnplugMs = blockGiven ? ports.blockAfterUnplugMs : 5000;
+        ports.keepPorts = keepGiven ? ports.keepPorts : true;
+    }
+    if (ports.newNames) {
+        if (!outputsGiven)
+            ports.outputs = {"Other", "tavi Out"};
+        if (!inputsGiven)
+            ports.inputs = {"Other", "tavi In"};
     }
     if (noPorts) {
         ports.outputs.clear();
@@ -146,5 +191,12 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         ports.unitOut = -1;
     if (ports.unitIn >= static_cast<int>(ports.inputs.size()))
         ports.unitIn = -1;
+    // Windows tells a second identical device by a number in its names.
+    if (ports.units == 2) {
+        ports.secondOut = static_cast<int>(ports.outputs.size());
+        ports.secondIn = static_cast<int>(ports.inputs.size());
+        ports.outputs.push_back(ports.newNames ? "tavi (2) Out" : "2- tavi");
+        ports.inputs.push_back(ports.newNames ? "tavi (2) In" : "2- tavi MIDI In");
+    }
     return 0;
 }

@@ -32,10 +32,29 @@
 //                       proper is for handles that were closed, never opened, or of the
 //                       other direction)
 //   keep_ports=1        the unit's ports stay listed after an unplug (default: they vanish)
+//   block_after_unplug=MS  midiOutLongMsg and midiOutShortMsg on a gone unit's handle take MS
+//                       before they answer unplug_code
+//   replug_after=MS     an unplugged unit is plugged in again MS later, without its scripted
+//                       unplug (the same port indexes, a fresh unit model)
+//   old_build=1         the newer layer's builds before its fixes: unplug_code=1,
+//                       block_after_unplug=5000 and keep_ports=1, unless given otherwise
+//   stack=classic|wms   wms: the newer Windows MIDI layer's WinMM behaviour. Every port opens,
+//                       however many hold it (busy_out and busy_in answer nothing); a long
+//                       send is done within the call (async_done is ignored); a SysEx byte
+//                       that finds no queued buffer waits for one, 1 ms at its F0 and 10 ms
+//                       inside it, before it and the rest of its message are dropped (classic:
+//                       dropped at once)
+//   names=legacy|new    the default port names: tavi / tavi MIDI In, or tavi Out / tavi In
+//   units=2             a second tavi, with its own unit model, on a pair of ports added at
+//                       the end of both lists: 2- tavi / 2- tavi MIDI In, or under new names
+//                       tavi (2) Out / tavi (2) In. It runs the same knobs; its state file is
+//                       the first's path with "-2" added. The control functions steer unit 1
+//   second=BASE         the second unit's base (normal, update, old), when not the first's
 //
 // Transcript: one line per event, "<ms> <event>\n", where <ms> is milliseconds since the DLL
 // was first used, printed with three decimals ("12.345"). Hex bytes are upper case, two
 // digits, single spaces. Events:
+// The second unit's own events (plug, unplug, rx, tx) begin "unit2 ": "unit2 rx F0 ...".
 //   begin <pid>                         first line written by a process
 //   configure <scenario text>           a scenario took effect (environment or SimConfigure)
 //   configure-error <message>           a scenario was refused; the old one stays

@@ -32,6 +32,14 @@ struct PortSetup {
     unsigned refuseReleaseAt = 0;
     MMRESULT goneCode = MMSYSERR_NODRIVER;
     bool keepPorts = false;
+    unsigned blockAfterUnplugMs = 0; // sends to a gone unit take this long to answer
+    unsigned replugAfterMs = 0;      // an unplugged unit comes back this long after (0: never)
+    bool wms = false;                // the newer Windows MIDI layer's WinMM behaviour
+    bool newNames = false;           // "tavi Out" / "tavi In" rather than "tavi" / "tavi MIDI In"
+    int units = 1;                   // a second tavi gets a pair of ports of its own
+    std::string secondBase;          // the second unit's model base, when not the first's
+    int secondOut = -1;
+    int secondIn = -1;
 };
 
 // Splits scenario text into the port keys and the unit model's text. 0, or -1 with error set.
@@ -45,10 +53,28 @@ struct ClientCallback {
     DWORD_PTR instance;
 };
 
+// One simulated tavi behind a pair of ports. Unit 0 is the one the control functions steer.
+struct SimUnit {
+    int out = -1; // its ports' indexes in PortSetup's lists
+    int in = -1;
+    const char* tag = ""; // transcript prefix of its own events: "" or "unit2 "
+    UnitScenario scenario;
+    UnitModel model{};
+    unsigned plugSerial = 0;
+    bool gone = true;
+    uint64_t replugAtMs = UINT64_MAX;
+    unsigned messagesReceived = 0;
+    unsigned longMessagesSent = 0; // since plug-in, for refuse_release_at
+    MIDIHDR* refusedHeader = nullptr;
+    unsigned refusalsLeft = 0;
+};
+constexpr int MAX_UNITS = 2;
+
 struct SimHandle {
     uint32_t id; // the handle value the client holds
     bool input;
     int port;            // index in PortSetup's list
+    int unit;            // the unit wired to that port, or -1
     unsigned plugSerial; // the unit instance it was opened against
     ClientCallback callback;
     // input side
@@ -72,6 +98,7 @@ struct DueCompletion {
 struct DueReply {
     int64_t dueTicks;
     UnitOutput output;
+    int unit = 0;
 };
 
 struct QueuedCallback {
@@ -100,14 +127,8 @@ struct StandIn {
     PortSetup ports;
     std::string scenarioText;
     std::string configureError;
-    UnitScenario unitScenario;
-    UnitModel unit{};
-    unsigned plugSerial = 0;
-    bool unitGone = true;
-    unsigned messagesReceived = 0;
-    unsigned longMessagesSent = 0; // to the unit since plug-in, for refuse_release_at
-    MIDIHDR* refusedHeader = nullptr;
-    unsigned refusalsLeft = 0;
+    SimUnit units[MAX_UNITS];
+    int unitCount = 1;
 
     std::vector<std::unique_ptr<SimHandle>> handles;
     uint32_t nextHandleId = 0x8001;
@@ -158,25 +179,31 @@ void FlushTranscript();
 // Under fileLock and g.lock: writes what is due to the old file, then switches.
 int SetTranscriptPath(const char* path);
 
-// 0, or -1 with g.configureError set. Replaces the ports and plugs a fresh unit in.
+// 0, or -1 with g.configureError set. Replaces the ports and plugs fresh units in.
 int ApplyScenario(const std::string& text);
-void PlugInUnit();
-void UnplugUnit();
+void PlugInUnit(SimUnit& unit);
+void UnplugUnit(SimUnit& unit);
 
 SimHandle* FindHandle(HANDLE handle, bool input);
 SimHandle* FindHandleById(uint32_t id);
-// Unplugs the unit if its scenario says it is gone by now.
+// Unplugs each unit whose scenario says it is gone by now.
 void NoticeTimedUnplug();
 // True when the unit behind this handle is gone (unplugged, or a later unit was plugged in).
 bool UnitGoneFor(const SimHandle& h);
 bool IsUnitPort(const SimHandle& h);
+// The unit wired to this port (index in PortSetup's list), or -1.
+int UnitAtPort(bool input, int port);
+// Under the lock: what a data call on a handle of a gone unit answers. On the newer layer
+// before its fixes a send took seconds to answer: an output call gets blockMs to wait,
+// without the lock, before it returns.
+MMRESULT GoneAnswer(const char* function, unsigned* blockMs = nullptr);
 
 // Device ids: the positions among the ports that are currently listed.
 std::vector<int> ListedOutputs();
 std::vector<int> ListedInputs();
 
-// The unit takes in one message from the host: logs it, runs the model, schedules replies.
-void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage);
+// A unit takes in one message from the host: logs it, runs the model, schedules replies.
+void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMessage);
 
 // Queues a notification for the driver thread; returns its serial.
 uint64_t QueueCallback(const SimHandle& h, UINT message, DWORD_PTR param1, DWORD_PTR param2);
@@ -191,6 +218,9 @@ void StartDriverThread();
 // Input delivery (driver thread, under the lock).
 void DeliverToInput(SimHandle& h, const UnitOutput& output);
 void ReturnFrontBuffer(SimHandle& h, UINT message);
+// Driver thread, under the lock: lets the client's notifications run and waits up to ms for
+// it to queue a buffer on this input. The handle again, or null once it was closed meanwhile.
+SimHandle* AwaitBuffer(uint32_t id, unsigned ms);
 
 // Checks of a caller's header shared by the in and out sides: INVALPARAM or 0.
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);

@@ -35,7 +35,7 @@ BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
         // A scenario the test did not mean must not look like a working unit: no ports.
         g.ports.outputs.clear();
         g.ports.inputs.clear();
-        g.ports.unitOut = g.ports.unitIn = -1;
+        g.unitCount = 0;
         OutputDebugStringA(("stand-in winmm: " + g.configureError + "\n").c_str());
     }
     StartDriverThread();
@@ -201,45 +201,80 @@ int ApplyScenario(const std::string& text) {
     PortSetup ports;
     std::string modelText;
     std::string error;
-    UnitScenario scenario;
-    if (ParsePortSetup(text, ports, modelText, error) != 0 ||
-        ParseScenario(modelText, scenario, error) != 0) {
+    UnitScenario scenarios[MAX_UNITS];
+    bool parsed = ParsePortSetup(text, ports, modelText, error) == 0 &&
+                  ParseScenario(modelText, scenarios[0], error) == 0;
+    // The second unit runs the same knobs from a base of its own, if given, and keeps its
+    // settings in a state file of its own.
+    if (parsed && ports.units == 2) {
+        const size_t knobs = modelText.find(';');
+        const std::string secondText =
+            (ports.secondBase.empty() ? modelText.substr(0, knobs) : ports.secondBase) +
+            (knobs == std::string::npos ? "" : modelText.substr(knobs));
+        parsed = ParseScenario(secondText, scenarios[1], error) == 0;
+        if (!scenarios[1].stateFile.empty())
+            scenarios[1].stateFile += "-2";
+    }
+    if (!parsed) {
         g.configureError = error.empty() ? "scenario not understood" : error;
         Log("configure-error %s", g.configureError.c_str());
         return -1;
     }
     g.configureError.clear();
     g.ports = ports;
-    g.unitScenario = scenario;
     g.scenarioText = text;
     Log("configure %s", text.c_str());
-    if (!g.unitGone)
-        UnplugUnit();
-    PlugInUnit();
+    g.unitCount = ports.units;
+    for (int i = 0; i < MAX_UNITS; ++i) {
+        SimUnit& unit = g.units[i];
+        UnplugUnit(unit);
+        unit.replugAtMs = UINT64_MAX;
+        unit.scenario = scenarios[i];
+        unit.out = i == 0 ? ports.unitOut : ports.secondOut;
+        unit.in = i == 0 ? ports.unitIn : ports.secondIn;
+        unit.tag = i == 0 ? "" : "unit2 ";
+        if (i < g.unitCount)
+            PlugInUnit(unit);
+    }
     return 0;
 }
 
-void PlugInUnit() {
-    g.unit = UnitModel{};
-    UnitPlugIn(g.unit, g.unitScenario, NowMs());
-    ++g.plugSerial;
-    g.unitGone = false;
-    g.messagesReceived = 0;
-    g.longMessagesSent = 0;
-    g.refusedHeader = nullptr;
-    g.refusalsLeft = 0;
-    g.replies.clear();
-    Log("plug");
+namespace {
+
+// What a unit had not yet sent is lost with it.
+void DropRepliesOf(const SimUnit& unit) {
+    const int index = static_cast<int>(&unit - g.units);
+    for (size_t i = g.replies.size(); i-- > 0;)
+        if (g.replies[i].unit == index)
+            g.replies.erase(g.replies.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
+} // namespace
+
+void PlugInUnit(SimUnit& unit) {
+    unit.model = UnitModel{};
+    UnitPlugIn(unit.model, unit.scenario, NowMs());
+    ++unit.plugSerial;
+    unit.gone = false;
+    unit.replugAtMs = UINT64_MAX;
+    unit.messagesReceived = 0;
+    unit.longMessagesSent = 0;
+    unit.refusedHeader = nullptr;
+    unit.refusalsLeft = 0;
+    DropRepliesOf(unit);
+    Log("%splug", unit.tag);
     WakeDriver(); // a timed unplug may now be due
 }
 
-void UnplugUnit() {
-    if (g.unitGone)
+void UnplugUnit(SimUnit& unit) {
+    if (unit.gone)
         return;
-    g.unitGone = true;
-    g.unit.unplugged = true;
-    g.replies.clear();
-    Log("unplug");
+    unit.gone = true;
+    unit.model.unplugged = true;
+    DropRepliesOf(unit);
+    if (g.ports.replugAfterMs > 0)
+        unit.replugAtMs = NowMs() + g.ports.replugAfterMs;
+    Log("%sunplug", unit.tag);
 }
 
 SimHandle* FindHandleById(uint32_t id) {
@@ -257,58 +292,84 @@ SimHandle* FindHandle(HANDLE handle, bool input) {
     return (h && h->input == input) ? h : nullptr;
 }
 
+int UnitAtPort(bool input, int port) {
+    for (int i = 0; i < g.unitCount; ++i)
+        if (port >= 0 && port == (input ? g.units[i].in : g.units[i].out))
+            return i;
+    return -1;
+}
+
 bool IsUnitPort(const SimHandle& h) {
-    return h.port == (h.input ? g.ports.unitIn : g.ports.unitOut);
+    return h.unit >= 0;
 }
 
 void NoticeTimedUnplug() {
-    if (!g.unitGone && UnitUnplugged(g.unit, NowMs()))
-        UnplugUnit();
+    for (int i = 0; i < g.unitCount; ++i) {
+        SimUnit& unit = g.units[i];
+        if (!unit.gone && UnitUnplugged(unit.model, NowMs())) {
+            UnplugUnit(unit);
+        } else if (unit.gone && NowMs() >= unit.replugAtMs) {
+            // Plugged in again by hand: its scripted unplug is behind it.
+            unit.scenario.unplugAfterMs = -1;
+            unit.scenario.unplugAtRecord = -1;
+            unit.scenario.unplugDuringErase = false;
+            PlugInUnit(unit);
+        }
+    }
 }
 
 bool UnitGoneFor(const SimHandle& h) {
     // A timed unplug counts from its moment, not from when the driver thread next looks.
     NoticeTimedUnplug();
-    return IsUnitPort(h) && (g.unitGone || h.plugSerial != g.plugSerial);
+    return IsUnitPort(h) && (g.units[h.unit].gone || h.plugSerial != g.units[h.unit].plugSerial);
+}
+
+MMRESULT GoneAnswer(const char* function, unsigned* blockMs) {
+    Log("refused %s %u", function, g.ports.goneCode);
+    if (blockMs)
+        *blockMs = g.ports.blockAfterUnplugMs;
+    return g.ports.goneCode;
 }
 
 namespace {
 
-std::vector<int> Listed(const std::vector<std::string>& names, int unitPort) {
+std::vector<int> Listed(const std::vector<std::string>& names, bool input) {
     NoticeTimedUnplug();
     std::vector<int> listed;
-    for (int i = 0; i < static_cast<int>(names.size()); ++i)
-        if (i != unitPort || !g.unitGone || g.ports.keepPorts)
+    for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+        const int unit = UnitAtPort(input, i);
+        if (unit < 0 || !g.units[unit].gone || g.ports.keepPorts)
             listed.push_back(i);
+    }
     return listed;
 }
 
 } // namespace
 
 std::vector<int> ListedOutputs() {
-    return Listed(g.ports.outputs, g.ports.unitOut);
+    return Listed(g.ports.outputs, false);
 }
 std::vector<int> ListedInputs() {
-    return Listed(g.ports.inputs, g.ports.unitIn);
+    return Listed(g.ports.inputs, true);
 }
 
-void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
+void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMessage) {
     // The model counts whole milliseconds; its replies go out at the exact moment of receipt
     // plus what the model adds to its millisecond, so a reply delay is never cut short and
     // never grows by the rounding.
     // The moment of receipt is taken after the rx line, so the transcript never shows a
     // reply sooner after its request than the delay.
-    Log("rx %s", HexBytes(bytes, length).c_str());
+    Log("%srx %s", unit.tag, HexBytes(bytes, length).c_str());
     const int64_t receivedTicks = NowTicks();
     const uint64_t now = TicksToMs(receivedTicks);
-    ++g.messagesReceived;
+    ++unit.messagesReceived;
     std::vector<UnitOutput> out;
     if (shortMessage)
-        UnitReceiveShort(g.unit, now, bytes, length);
+        UnitReceiveShort(unit.model, now, bytes, length);
     else
-        UnitReceive(g.unit, now, bytes, length, out);
-    if (UnitUnplugged(g.unit, now)) {
-        UnplugUnit();
+        UnitReceive(unit.model, now, bytes, length, out);
+    if (UnitUnplugged(unit.model, now)) {
+        UnplugUnit(unit);
         return;
     }
     for (auto& reply : out) {
@@ -318,7 +379,7 @@ void UnitTakes(const uint8_t* bytes, size_t length, bool shortMessage) {
         auto at = g.replies.end();
         while (at != g.replies.begin() && (at - 1)->dueTicks > due)
             --at;
-        g.replies.insert(at, DueReply{due, std::move(reply)});
+        g.replies.insert(at, DueReply{due, std::move(reply), static_cast<int>(&unit - g.units)});
     }
     if (!out.empty())
         WakeDriver();

@@ -2,10 +2,22 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "tavi_version.h"
 #include "ui/main_window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
+    // Other programs may share the unit's ports on newer Windows, but two copies of this one
+    // must never both talk to it, one perhaps in the middle of an update: a second start shows
+    // the first. The mutex lives as long as this process, in this session's namespace.
+    CreateMutexA(nullptr, FALSE, "Local\\tavi-setup-one-instance");
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        if (HWND running = FindWindowA(MAKEINTATOM(32770), TAVI_CAPTION)) {
+            ShowWindow(running, IsIconic(running) ? SW_RESTORE : SW_SHOW);
+            SetForegroundWindow(running);
+        }
+        return 0;
+    }
     // The template uses the progress bar, the slider and the up-down arrows; their classes
     // exist only once registered.
     INITCOMMONCONTROLSEX controls{};

@@ -1,6 +1,5 @@
-// The image's header check and record walk on small hand-made images, and the update sequence
-// in virtual time against a scripted unit: the clock moves only when the sequence pauses, and
-// each answer reaches the real reply parser once it is due.
+// The image's header check and walk on hand-made images; the update sequence in virtual time
+// against a scripted unit, whose answers reach the real reply parser when due.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <iterator>
@@ -9,8 +8,6 @@
 #include <vector>
 #include "firmware/update_sequence.h"
 #include "protocol/reply_parser.h"
-
-namespace {
 
 struct Answer {
     uint8_t code; // 0: silence
@@ -36,9 +33,7 @@ struct VirtualUnit {
     std::string log; // statuses by their text, boxes as text/caption, "close", "done"
 
     static VirtualUnit& Of(void* c) { return *static_cast<VirtualUnit*>(c); }
-    static void Log(void* c, const std::string& s) {
-        Of(c).log += (Of(c).log.empty() ? "" : ", ") + s;
-    }
+    static void Log(void* c, std::string s) { Of(c).log += (Of(c).log.empty() ? "" : ", ") + s; }
     static uint8_t Code(void* c) { return LoadReplyCode(Of(c).device); }
     static void Deliver(VirtualUnit& u) {
         for (auto r = u.pending.begin(); r != u.pending.end() && r->first <= u.nowUs;) {
@@ -83,9 +78,7 @@ struct VirtualUnit {
     static bool Linked(void* c) { return Of(c).nowUs < Of(c).goneUs; }
     static void Status(void* c, int s) { Log(c, UpdateStatusText(s) ? UpdateStatusText(s) : "?"); }
     static void Progress(void* c, uint16_t percent) { Of(c).progress.push_back(percent); }
-    static void Box(void* c, const char* text, const char* caption) {
-        Log(c, text + std::string("/") + caption);
-    }
+    static void Box(void* c, const char* t, const char* cap) { Log(c, t + std::string("/") + cap); }
     static void Close(void* c) { Log(c, "close"); }
     static void Done(void* c) { Log(c, "done"); }
 };
@@ -98,7 +91,6 @@ int RunVirtualWorker(VirtualUnit& u, const FirmwareImage* image) {
 }
 
 using Bytes = std::vector<uint8_t>;
-
 // Bytes 5..23 are never examined, so anything but 0xFF (which would end the image) goes there.
 const std::string kHeader = "tavi " + std::string("99\0\x7F\xF0\xF7\x80xxxxxxxxxxxx", 19) +
                             "(c)Quenbrook Signalwerkstatt KG\r";
@@ -260,5 +252,3 @@ TEST(UpdateSuccess, SendsEveryRecordInOrderWithItsProgress) {
     EXPECT_EQ(unit.sent, sent);
     EXPECT_EQ(unit.progress, std::vector<int>({66, 77, 88, 99}));
 }
-
-} // namespace

@@ -1,6 +1,5 @@
-// Any resource bytes: the header check and the record walk stay inside the image (ASan), and
-// every record handed out is one F0 ... F7 span before the end. Each input is tried as a whole
-// image and as the body behind a valid header, so that the walk is reached at once.
+// Any resource bytes, as a whole image and behind a valid header: the header check and the walk
+// stay inside the image (ASan), and every record handed out is one F0 ... F7 span before the end.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>

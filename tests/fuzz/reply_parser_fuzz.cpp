@@ -1,6 +1,6 @@
 // Any buffer the MIDI input could deliver: the parser stays inside it (ASan), stores a code only
-// from a reply of this unit that holds its data (a code byte of 0 stores as nothing), and hands the
-// sink nothing but valid values.
+// from this unit's reply holding its data (a code of 0 stores nothing), and hands the sink valid
+// values.
 #include <cstdlib>
 #include <cstring>
 #include "protocol/reply_parser.h"

@@ -6,8 +6,6 @@
 #include <vector>
 #include "protocol/reply_parser.h"
 
-namespace {
-
 using Bytes = std::vector<uint8_t>;
 
 std::string Hex(const uint8_t* bytes, size_t length) {
@@ -107,9 +105,8 @@ TEST(ReplyParser, AppliesEachReplyToStateAndSinkAndIgnoresTheRest) {
     }
 }
 
-// The worker reads the version once it sees the code, the window once it sees the mode. A plain
-// variable written before the parse shows, under ThreadSanitizer, a code or mode stored without
-// release (or read without acquire) as a race on it, even where the hardware keeps stores in order.
+// The worker reads the version once it sees the code, the window once it sees the mode: under
+// ThreadSanitizer a plain variable written before the parse shows a missing release as a race.
 TEST(ReplyParser, VersionIsVisibleToWhoeverSeesTheCodeOrTheMode) {
     for (auto load : {LoadReplyCode, LoadDeviceMode}) {
         DeviceState state;
@@ -128,5 +125,3 @@ TEST(ReplyParser, VersionIsVisibleToWhoeverSeesTheCodeOrTheMode) {
         parser.join();
     }
 }
-
-} // namespace

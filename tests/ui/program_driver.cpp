@@ -14,6 +14,7 @@
 //                                   at least 50 ms after the one before)
 //   status N; progress N            the worker's command, posted to the window
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
+//   again                           a second start of the program ends at once with 0
 // Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
 #include <windows.h>
@@ -41,12 +42,20 @@ const std::pair<const char*, int> kControls[] = {
 const char kSettings[] = "zero frames ltc fly mmc spin bright";
 
 struct App {
+    std::string path;
     PROCESS_INFORMATION process{};
     HWND dialog = nullptr;
     std::string transcript, shots;
     int shot = 0;
 };
 using Events = std::vector<std::pair<double, std::string>>; // ms, event
+
+bool Start(const std::string& path, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process) != FALSE;
+}
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = WAIT_MS) {
     for (const ULONGLONG end = GetTickCount64() + boundMs; !condition(); Sleep(20)) {
@@ -81,21 +90,15 @@ std::vector<std::string> Split(const std::string& text, const std::string& by) {
 
 // The program's shown dialog-class windows: its main window and its message boxes.
 std::vector<HWND> Dialogs(const App& app) {
-    std::pair<DWORD, std::vector<HWND>> search{app.process.dwProcessId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM found) -> BOOL {
-            auto& s = *reinterpret_cast<std::pair<DWORD, std::vector<HWND>>*>(found);
-            DWORD pid = 0;
-            char name[16] = {};
-            GetWindowThreadProcessId(window, &pid);
-            GetClassNameA(window, name, sizeof name);
-            if (pid == s.first && std::string(name) == "#32770" && IsWindowVisible(window)) {
-                s.second.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.second;
+    std::vector<HWND> found;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, MAKEINTATOM(32770), nullptr));) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid == app.process.dwProcessId && IsWindowVisible(w)) {
+            found.push_back(w);
+        }
+    }
+    return found;
 }
 HWND Box(const App& app) {
     for (HWND window : Dialogs(app)) {
@@ -132,12 +135,9 @@ Events Transcript(const App& app, const std::string& prefix) {
 }
 
 HWND Control(const App& app, const std::string& name) {
-    for (const auto& [known, id] : kControls) {
-        if (name == known) {
-            return GetDlgItem(app.dialog, id);
-        }
-    }
-    return nullptr;
+    const auto* c = std::find_if(std::begin(kControls), std::end(kControls),
+                                 [&](const auto& known) { return name == known.first; });
+    return c == std::end(kControls) ? nullptr : GetDlgItem(app.dialog, c->second);
 }
 LRESULT Position(HWND control) {
     const int id = GetDlgCtrlID(control);
@@ -168,22 +168,16 @@ bool CloseList(HWND list, int choice) {
     PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
     return WaitUntil([&] { return !Dropped(list); });
 }
-void PostKey(HWND target, WPARAM key) {
-    const LPARAM scan = LPARAM(MapVirtualKeyW(UINT(key), MAPVK_VK_TO_VSC)) << 16;
-    PostMessageW(target, WM_KEYDOWN, key, 1 | scan);
-    PostMessageW(target, WM_KEYUP, key, 1 | scan | (3LL << 30));
-}
 bool Shot(App& app, const std::string& name) {
     char stage[64];
     snprintf(stage, sizeof stage, "%02d-%s", ++app.shot, name.c_str());
     printf("stage %s\n", stage);
     fflush(stdout);
     const std::string request = app.shots + "\\" + stage + ".wanted";
-    HANDLE file = app.shots.empty() ? nullptr
-                                    : CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return !file || (file != INVALID_HANDLE_VALUE && CloseHandle(file) &&
-                     WaitUntil([&] { return GetFileAttributesA(request.c_str()) == ~0u; }));
+    FILE* file = app.shots.empty() ? nullptr : fopen(request.c_str(), "w");
+    return app.shots.empty() || (file && fclose(file) == 0 && WaitUntil([&] {
+                                     return GetFileAttributesA(request.c_str()) == ~0u;
+                                 }));
 }
 
 bool Step(App& app, const std::string& step) {
@@ -194,19 +188,12 @@ bool Step(App& app, const std::string& step) {
     HWND control = Control(app, name), list = Control(app, "list");
     std::vector<HWND> controls;
     for (const std::string& each : Split(rest, " ")) {
-        for (const std::string& one :
-             each == "settings" ? Split(kSettings, " ") : Split(each, " ")) {
+        for (const std::string& one : Split(each == "settings" ? kSettings : each, " ")) {
             if (HWND c = Control(app, one)) {
                 controls.push_back(c);
             }
         }
     }
-    auto enabled = [&](bool on) {
-        return WaitUntil([&] {
-            return std::all_of(controls.begin(), controls.end(),
-                               [&](HWND c) { return (IsWindowEnabled(c) != FALSE) == on; });
-        });
-    };
     if (verb == "pick") {
         PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
         const std::vector<std::string> names =
@@ -232,7 +219,11 @@ bool Step(App& app, const std::string& step) {
             [&] { return verb == "pos" ? Position(control) == n : Position(control) >= n; });
     }
     if (verb == "on" || verb == "off") {
-        return !controls.empty() && enabled(verb == "on");
+        return !controls.empty() && WaitUntil([&] {
+            return std::all_of(controls.begin(), controls.end(), [&](HWND c) {
+                return (IsWindowEnabled(c) != FALSE) == (verb == "on");
+            });
+        });
     }
     if (verb == "keeps") {
         auto state = [&] {
@@ -279,8 +270,10 @@ bool Step(App& app, const std::string& step) {
         focus.cbSize = sizeof focus;
         GetGUIThreadInfo(app.process.dwThreadId, &focus);
         const WPARAM key = rest == "esc" ? VK_ESCAPE : rest == "enter" ? VK_RETURN : VK_RIGHT;
-        PostKey(key == VK_RIGHT ? Control(app, "bright") : focus.hwndFocus, key);
-        return true;
+        HWND target = key == VK_RIGHT ? Control(app, "bright") : focus.hwndFocus;
+        const LPARAM scan = LPARAM(MapVirtualKeyW(UINT(key), MAPVK_VK_TO_VSC)) << 16;
+        return PostMessageW(target, WM_KEYDOWN, key, 1 | scan) &&
+               PostMessageW(target, WM_KEYUP, key, 1 | scan | (3LL << 30));
     }
     if (verb == "box") {
         HWND box = nullptr;
@@ -327,6 +320,13 @@ bool Step(App& app, const std::string& step) {
             MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
             std::atoi(rest.c_str()));
     }
+    if (verb == "again") {
+        App second = app;
+        const bool ended = Start(app.path, second.process) && Step(second, "exit 0");
+        CloseHandle(second.process.hThread);
+        CloseHandle(second.process.hProcess);
+        return ended;
+    }
     DWORD code = 99;
     if (verb == "close") {
         return PostMessageW(app.dialog, WM_CLOSE, 0, 0);
@@ -344,7 +344,8 @@ bool Step(App& app, const std::string& step) {
 
 } // namespace
 
-std::string RunScenario(const Scenario& scenario, const std::string& shotFolder) {
+std::string RunScenario(const Scenario& scenario, const std::string& stack,
+                        const std::string& shotFolder) {
     App app;
     app.shots = shotFolder;
     char folder[MAX_PATH] = {}, self[MAX_PATH] = {};
@@ -355,16 +356,13 @@ std::string RunScenario(const Scenario& scenario, const std::string& shotFolder)
                      "-" + std::to_string(++serial) + ".log";
     DeleteFileA(app.transcript.c_str());
     // The program inherits both; the stand-in reads them once, when it is loaded.
-    SetEnvironmentVariableA("TAVI_SIM", scenario.sim);
+    const std::string sim = scenario.sim + std::string(stack == "wms" ? ";stack=wms" : "");
+    SetEnvironmentVariableA("TAVI_SIM", sim.c_str());
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
-    std::string path(self);
-    path = path.substr(0, path.find_last_of("\\/") + 1) + scenario.program;
-    std::string line = "\"" + path + "\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &app.process)) {
-        return "cannot start " + path;
+    app.path = self;
+    app.path = app.path.substr(0, app.path.find_last_of("\\/") + 1) + scenario.program;
+    if (!Start(app.path, app.process)) {
+        return "cannot start " + app.path;
     }
     std::string failed;
     // A warning at start-up comes before the window shows.

@@ -1,12 +1,9 @@
-// The real program, started afresh for each scenario against the simulated unit and driven
-// through its dialog. With --tour SCENARIO FOLDER it walks through an update instead, asking
-// for a screenshot at each stage, for the run command.
+// The real program, started afresh for each scenario and driven through its dialog. With --tour
+// SCENARIO FOLDER it walks through an update for the run command, a screenshot at each stage.
 #include <gtest/gtest.h>
 #include <cstdio>
 #include <cstring>
 #include "tests/ui/program_driver.h"
-
-namespace {
 
 // One scenario a paragraph, its steps in the order a user takes them.
 // clang-format off
@@ -17,7 +14,9 @@ const char kUpdateHelp[] =
     "firmware button.";
 const char kOpening[] =
     "paced rx F0 2C 4D: 52 7F F7, 55 7F F7, 53 7F F7, 58 7F F7, 59 7F F7, 56 7F F7, 10 F7";
-const char kBusy[] = " not available.\nPort is probably used by an other application.";
+const std::string kBusy = " not available.\nPort is probably used by an other application.";
+const std::string kOutputBusy = "box Warning|Selected MIDI output" + kBusy;
+const std::string kInputBusy = "box Warning|Selected MIDI input" + kBusy;
 
 const Scenario kTour = {"a full update; then the unit runs 2.1 and keeps what it is told", "update",
     {"shot start", "pick tavi", "text device tavi in update mode", "on update", "shot update-mode",
@@ -44,48 +43,42 @@ const Scenario kScenarios[] = {
       "close", "exit 0"}},
     {"the unit's pair of ports, the seven opening messages, closed input first", "normal",
      {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
-      "exit 0", "seq close: in, out"}},
-    {"the unit as the only MIDI device: output 0 pairs with input 0",
-     "normal;outputs=tavi;inputs=tavi MIDI In",
-     {"pick tavi", "text device Firmware 2.1", "seq open: out 0, in 0"}},
-    {"update mode shows at the tick that enables the button, and stays", "update",
-     {"pick tavi", "on update", "now device tavi in update mode", "keeps device update"}},
-    {"another version", "normal;version=3337",
-     {"pick tavi", "text device Firmware 3.7", "off update", "keeps device update"}},
-    {"an invalid version", "normal;version=327F",
-     {"pick tavi", "text device Invalid firmware", "off update"}},
-    {"an output whose input is not the unit's", "normal",
-     {"pick Other", "text device tavi not found", "keeps device"}},
-    {"answers 700 ms late: the ports stay open for them", "normal;delay=700",
-     {"pick tavi", "text device Firmware 2.1"}},
+      "exit 0", "seq close: in, out"}, "both"},
+    {"the unit as the only MIDI device: output 0 pairs with input 0; its answers 700 ms late",
+     "normal;outputs=tavi;inputs=tavi MIDI In;delay=700",
+     {"pick tavi", "text device Firmware 2.1", "seq open: out 0, in 0"}, "both"},
+    {"an output whose input is not the unit's; then the unit, an invalid version",
+     "normal;version=327F", {"pick Other", "text device tavi not found", "keeps device",
+      "pick tavi", "text device Invalid firmware", "off update"}},
     {"a busy output: the ticks go on behind the warning", "normal;busy_out=1",
-     {"pick tavi", "text device tavi not found", "entries ",
-      "box Warning|Selected MIDI output" + std::string(kBusy), "log open=0", "log rx F0=0"}},
+     {"pick tavi", "text device tavi not found", "entries ", kOutputBusy, "log open=0",
+      "log rx F0=0"}},
     {"a busy input: the output is closed again", "normal;busy_in=1",
-     {"pick tavi", "text device tavi not found",
-      "box Warning|Selected MIDI input" + std::string(kBusy),
-      "seq open: out 1", "log open=1", "log close out=1", "log rx F0=0"}},
+     {"pick tavi", "text device tavi not found", kInputBusy, "seq open: out 1", "log open=1",
+      "log close out=1", "log rx F0=0"}},
     {"no MIDI outputs", "no_ports=1",
      {"drop", "box Warning|No MIDI outputs available", "entries No MIDI outputs available",
       "undrop 0", "text device tavi not found", "log open=0"}},
     {"unplugged while idle, its ports answering 1", "normal;unplug_after=2500;unplug_code=1",
      {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
-      "off update settings", "entries ", "log close in=1", "log close out=1"}},
+      "off update settings", "entries ", "log close in=1", "log close out=1"}, "both"},
     {"the worker's commands; Update without ports says so", "update",
      {"status 3", "status 5", "status 0", "progress 30", "pos bar 30", "now line Writing",
       "command update", "box Warning|tavi not connected", "pos bar 0", "on list", "log open=0"}},
     kTour,
+    // Update mode shows at the tick that enables the button, and stays.
     {"three rejections of one record: the update fails and the window closes", "update;reject=10x3",
-     {"pick tavi", "on update", "click update", "text line Checksum error",
+     {"pick tavi", "on update", "now device tavi in update mode", "keeps device update",
+      "click update", "text line Checksum error",
       "box Warning|Programming failed", "exit 0"}},
     {"built without its image: warned at start; the update fails before sending", "update",
      {"box Warning|hResLoad", "pick tavi", "on update", "click update",
       "box Error|Data file corrupted", "box Warning|Programming failed", "exit 0",
-      "log rx F0 2C 4D 12=0", "log rx F0 2C 4D 30=0"}, "tavi-setup-without-image.exe"},
+      "log rx F0 2C 4D 12=0", "log rx F0 2C 4D 30=0"}, "classic", "tavi-setup-without-image.exe"},
     {"the worker cannot start: warned, and the window works as before", "update",
      {"pick tavi", "on update", "click update", "box Warning|The update could not be started.\n"
       "Close other programs and press Update firmware again.", "on list update",
-      "log rx F0 2C 4D 12=0"}, "tavi-setup-worker-refused.exe"},
+      "log rx F0 2C 4D 12=0"}, "classic", "tavi-setup-worker-refused.exe"},
     {"settings as the unit holds them, sent as changed, kept by the unit",
      "normal;settings=1,0,1,0,0,11",
      {"pick tavi", "on settings", "pos zero 1", "pos frames 0", "pos ltc 1", "pos fly 0",
@@ -104,6 +97,25 @@ const Scenario kScenarios[] = {
       // Picked again, the unit reports what it was told.
       "pick tavi", "log open out=2", "log tx F0 2C 4D 63 7D F7=3", "log tx F0 2C 4D 66 0C F7=2",
       "log tx F0 2C 4D 69 00 F7=3", "on settings"}},
+    // The newer Windows MIDI layer: other names, shared ports, old builds' unplug.
+    {"two new-style units answering at once, ports held by another program: the second updated, "
+     "the first untouched; a second start of this program shows the first",
+     "normal;names=new;version=3337;settings=1,0,1,0,0,11;units=2;second=update;busy_out=1;"
+     "busy_in=1",
+     {"pick tavi (2) Out", "text device tavi in update mode", "seq open: out 2, in 2",
+      "on update", "click update", "text line Programming successful",
+      "log unit2 rx F0 2C 4D 30=2357", "log dropped=0", "pick tavi Out",
+      "text device Firmware 3.7", "off update", "keeps device update", "pos zero 1",
+      "pos bright 11", "log rx F0 2C 4D 30=0", "nobox", "again", "log begin=1", "alive"}, "wms"},
+    {"an old build's unplug while idle: picking the port still listed warns; back, it works",
+     "normal;unplug_after=2500;old_build=1;replug_after=5000",
+     {"pick tavi", "text device Firmware 2.1", "text device tavi not found", "pick tavi",
+      kInputBusy, "text device tavi not found", "log refused midiOutLongMsg=0", "log plug=2",
+      "pick tavi", "text device Firmware 2.1"}, "wms"},
+    {"an old build's unplug while writing: one slow send, then the failure shows",
+     "update;unplug_record=100;old_build=1",
+     {"pick tavi", "on update", "click update", "text line Timeout error",
+      "box Warning|Programming failed", "exit 0", "log refused midiOutLongMsg 1=1"}, "wms"},
     {"a unit that does not answer setting queries leaves them disabled", "old",
      {"pick tavi", "text device Firmware 2.0", "off settings", "log tx F0 2C 4D 6=0",
       "click help-settings",
@@ -117,21 +129,32 @@ TEST(Program, BehavesAsEachScenarioSays) {
         if (only && !strstr(scenario.name, only)) {
             continue;
         }
-        EXPECT_EQ(RunScenario(scenario), "") << scenario.name << " (" << scenario.sim << ")";
+        for (const std::string stack : {"classic", "wms"}) {
+            if (scenario.stack == stack || scenario.stack == std::string("both")) {
+                EXPECT_EQ(RunScenario(scenario, stack), "") << scenario.name << ", " << stack;
+            }
+        }
     }
 }
 
-} // namespace
-
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "--tour") == 0) {
-        // A unit already running its firmware is only shown.
-        const Scenario look = {
-            "a look", argv[2], {"shot start", "pick tavi", "alive", "shot unit"}};
+        // A unit in update mode is updated, one running its firmware shown; of two, the second.
+        const std::string sim = argv[2];
+        const bool two = sim.find("units=2") != std::string::npos;
+        const std::string port = sim.find("names=new") == std::string::npos
+                                     ? (two ? "2- tavi" : "tavi")
+                                     : (two ? "tavi (2) Out" : "tavi Out");
         Scenario tour = kTour;
         tour.sim = argv[2];
-        const std::string failed =
-            RunScenario(strncmp(argv[2], "update", 6) == 0 ? tour : look, argv[3]);
+        if (sim.rfind("update", 0) != 0 && sim.find("second=update") == std::string::npos) {
+            tour.steps = {"shot start", "pick tavi", "alive", "shot unit"};
+        }
+        for (std::string& step : tour.steps) { // the second unit's events are marked so
+            step.insert(4, two && step[0] == 'l' ? "unit2 " : "");
+            step = step == "pick tavi" ? "pick " + port : step;
+        }
+        const std::string failed = RunScenario(tour, "classic", argv[3]);
         printf("walk-through %s\n", failed.empty() ? "complete" : ("stopped at " + failed).c_str());
         // For a caller that cannot see the exit code (a program inside a Wine desktop).
         if (FILE* result = fopen((std::string(argv[3]) + "\\result.txt").c_str(), "w")) {

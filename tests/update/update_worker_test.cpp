@@ -41,9 +41,7 @@ static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs, const Stan
     SetUpdateTarget(window, &image);
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
-    auto note = [&](const std::string& event) {
-        run.posted += (run.posted.empty() ? "" : ", ") + event;
-    };
+    auto note = [&](const std::string& e) { run.posted += (run.posted.empty() ? "" : ", ") + e; };
     bool running = OpenOutputPort(1) == 0 &&
                    OpenInputPort(static_cast<unsigned>(FindInputForOutput(1))) == 0 &&
                    StartUpdateWorker() == 0;
@@ -94,12 +92,10 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
     } cases[] = {
         // The one full update of the Wine suite.
         {"update", 120000, 2357, "status 1, status 2, status 3, progress, status 4, done"},
-        // Nothing is sent while erasing, so the wait must see the unit gone by itself, well
-        // within a third of its own 90 s.
+        // Nothing is sent while erasing: the wait itself sees the unit gone, well within 30 s.
         {"update;erase=2000;unplug_erase=1", 30000, 0,
          "status 1, status 2, status 6, Warning: Programming failed, close, done"},
-        // A unit that answers too late, amid stray replies: the handshake gives up after all
-        // its pauses, none cut short by a stray.
+        // Too late amid stray replies: the handshake gives up after all its pauses, none cut short.
         {"update;delay=1000", 30000, 0,
          "status 1, status 6, Warning: Programming failed, close, done", true},
     };

@@ -10,9 +10,8 @@
 // counted from 1). 0 when at least one output exists; -1 when there is none (list emptied).
 int FillPortList(HWND list);
 
-// Index of the first input whose name begins with output's name; failing that, of the first
-// input whose name is the same once the direction marks are taken off both ("tavi Out" and
-// "tavi In", "MIDIOUT2 (tavi)" and "MIDIIN2 (tavi)"); else -1.
+// Index of the input that pairs with output by MatchInput (midi/port_pairing.h) over the listed
+// names, or -1.
 int FindInputForOutput(unsigned output);
 
 // 0; -1 index not below the number of outputs; -2 open failed.

@@ -1,10 +1,12 @@
-// Listing the MIDI outputs for the user and pairing an output with its input by name.
+// Listing the MIDI outputs for the user, and the names that pair an output with its input.
 #include "midi/port_link.h"
+#include "midi/port_pairing.h"
 
 #include <mmsystem.h>
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -34,41 +36,6 @@ bool ReadInputName(unsigned index, PortName& name) {
     return true;
 }
 
-// A port's name without its direction mark: the "MIDIOUTn (...)" / "MIDIINn (...)" wrapper, or
-// a trailing " Out", " Output", " MIDI Out" / " In", " Input", " MIDI In" in any case.
-struct Stem {
-    const char* text;
-    size_t length;
-};
-Stem StemOf(const char* name, bool output) {
-    Stem stem{name, strlen(name)};
-    const char* const wrapper = output ? "MIDIOUT" : "MIDIIN";
-    const size_t wrapperLength = strlen(wrapper);
-    if (_strnicmp(name, wrapper, wrapperLength) == 0 && stem.length > 0 &&
-        name[stem.length - 1] == ')') {
-        const char* open = name + wrapperLength;
-        while (*open >= '0' && *open <= '9') {
-            ++open;
-        }
-        if (open[0] == ' ' && open[1] == '(') {
-            stem = {open + 2, stem.length - size_t(open + 2 - name) - 1};
-        }
-    }
-    static const char* const outputMarks[] = {" MIDI Out", " Output", " Out"};
-    static const char* const inputMarks[] = {" MIDI In", " Input", " In"};
-    const char* const* marks = output ? outputMarks : inputMarks;
-    for (int i = 0; i < 3; ++i) {
-        const char* const mark = marks[i];
-        const size_t markLength = strlen(mark);
-        if (stem.length > markLength &&
-            _strnicmp(stem.text + stem.length - markLength, mark, markLength) == 0) {
-            stem.length -= markLength;
-            break;
-        }
-    }
-    return stem;
-}
-
 } // namespace
 
 int FillPortList(HWND list) {
@@ -90,31 +57,19 @@ int FillPortList(HWND list) {
 }
 
 int FindInputForOutput(unsigned output) {
-    PortName outputName{};
-    if (!ReadOutputName(output, outputName)) {
-        return -1;
-    }
-    const size_t prefixLength = strlen(outputName.text);
-    const unsigned inputs = midiInGetNumDevs();
-    // The unit's input carries the output's name, possibly with more after it. Bytes are
-    // compared as they are: no case folding, no code page conversion. Only when no input is
-    // named so do stems count: names the newer Windows 11 MIDI layer gives ("tavi Out" and
-    // "tavi In") must not change which port an older pairing would have found.
-    const Stem outputStem = StemOf(outputName.text, true);
-    int sameStem = -1;
-    for (unsigned index = 0; index < inputs; ++index) {
-        PortName inputName{};
-        if (!ReadInputName(index, inputName)) {
-            continue;
-        }
-        if (strncmp(inputName.text, outputName.text, prefixLength) == 0) {
-            return static_cast<int>(index);
-        }
-        const Stem inputStem = StemOf(inputName.text, false);
-        if (sameStem < 0 && inputStem.length == outputStem.length &&
-            strncmp(inputStem.text, outputStem.text, outputStem.length) == 0) {
-            sameStem = static_cast<int>(index);
+    // An unreadable name stays in the list, empty, so that positions remain indexes; it never
+    // pairs.
+    std::vector<PortIdentity> outputs(midiOutGetNumDevs()), inputs(midiInGetNumDevs());
+    PortName name{};
+    for (unsigned index = 0; index < outputs.size(); ++index) {
+        if (ReadOutputName(index, name)) {
+            outputs[index].name = name.text;
         }
     }
-    return sameStem;
+    for (unsigned index = 0; index < inputs.size(); ++index) {
+        if (ReadInputName(index, name)) {
+            inputs[index].name = name.text;
+        }
+    }
+    return MatchInput(outputs, output, inputs);
 }

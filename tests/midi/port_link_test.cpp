@@ -29,29 +29,19 @@ static bool Parsed(uint8_t code) {
     return WaitUntil([&] { return LoadReplyCode(TheDevice) == code; });
 }
 
-// The list is a combo box, filled over what it listed before; its entries joined by |.
+// The list is a combo box, filled over what it listed before; its entries joined by |. The rule
+// itself has its rows natively; these check the names it is given.
 TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
     HWND list = CreateWindowExA(0, "COMBOBOX", "", CBS_DROPDOWNLIST, 0, 0, 99, 99, nullptr, nullptr,
                                 nullptr, nullptr);
     for (const auto& [scenario, output, input, listed] :
          std::vector<std::tuple<const char*, unsigned, int, std::string>>{
              {"outputs=USB Audio Device;inputs=Other|USB Audio Device", 0, 1, "USB Audio Device"},
-             {"outputs=tavi;inputs=tavi MIDI In", 0, 0, "tavi"}, // the unit as the only device
-             {"outputs=tavi 2;inputs=tavi", 0, -1, "tavi 2"},
-             {"outputs=Other|tavi;inputs=tavi MIDI In|tavi", 1, 0, "Other|tavi"},
-             {"outputs=TAVI;inputs=tavi MIDI In", 0, -1, "TAVI"},
              {"outputs=tavi;inputs=tavi MIDI In|tavi MIDI In;caps_fail_in=0", 0, 1, "tavi"},
              {"outputs=Other|tavi;inputs=tavi MIDI In;caps_fail_out=1", 1, -1,
               "Other|MIDI output 2"},
              {"no_ports=1", 0, -1, ""},
-             // Failing that, the same name once the direction marks are off; the first rule first.
-             {"outputs=tavi Out|tavi (2) Out;inputs=tavi (2) In|tavi In", 0, 1,
-              "tavi Out|tavi (2) Out"},
-             {"outputs=MIDIOUT2 (tavi);inputs=MIDIIN3 (tavi)", 0, 0, "MIDIOUT2 (tavi)"},
-             {"outputs=tavi MIDI OUT;inputs=Other|tavi midi in", 0, 1, "tavi MIDI OUT"},
-             {"outputs=tavi Output;inputs=tavi Input|tavi Output 2", 0, 1, "tavi Output"},
-             {"outputs=tavi|2- tavi;inputs=2- tavi|tavi", 1, 0, "tavi|2- tavi"},
-             {"outputs=Desk Out;inputs=Desk Mixer In|desk In", 0, -1, "Desk Out"},
+             {"outputs=tavi Out|tavi Out;inputs=tavi In|tavi In", 1, 1, "tavi Out|tavi Out"},
              {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
               "Timecode Unit 31 Characters Out"},
          }) {

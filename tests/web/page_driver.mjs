@@ -1,0 +1,252 @@
+// Drives the page in Debian's headless Chromium as a user would, finding controls only by role
+// and name, and reads what the simulated unit received. One step language for the test table,
+// the benchmark and the run command's walk-through. Each step is a string: "verb args".
+import { mkdirSync } from "node:fs";
+import { chromium } from "playwright-core";
+import { serve } from "../../tools/serve_static.mjs";
+
+const WAIT_MS = 20000; // a bound, never a pause: steps end as soon as their condition holds
+const UPDATE_MS = 90000;
+
+export async function launch() {
+  return chromium.launch({
+    executablePath: "/usr/bin/chromium",
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+      "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+  });
+}
+
+// A fresh profile on a served site: "demo" (simulated unit) or "release" (none).
+// row: { sim, site, grant = true, init }
+export async function open(browser, root, row) {
+  const server = await serve(root);
+  const context = await browser.newContext();
+  if (row.grant !== false) {
+    await context.grantPermissions(["midi", "midi-sysex"], { origin: server.url });
+  }
+  if (row.init) {
+    await context.addInitScript(row.init);
+  }
+  const page = await context.newPage();
+  const errors = [];
+  page.on("pageerror", (error) => errors.push(error.message));
+  await page.goto(server.url + (row.sim !== undefined ? `?sim=${encodeURIComponent(row.sim)}` : ""));
+  return { page, context, server, errors, shots: row.shots, root };
+}
+
+export async function close(session) {
+  await session.context.close();
+  await session.server.close();
+}
+
+const NAMES = {
+  list: ["combobox", "MIDI port"],
+  device: ["status", "Unit status"],
+  line: ["status", "Update status"],
+  bar: ["progressbar", "Update progress"],
+  update: ["button", "Update firmware"],
+  help: ["button", "Update help"],
+  "help-settings": ["button", "Settings help"],
+  zero: ["checkbox", "Blank leading zero"],
+  frames: ["checkbox", "Blank frames when running"],
+  ltc: ["checkbox", "Disable stationary LTC output"],
+  fly: ["checkbox", "Infinite flywheel"],
+  mmc: ["spinbutton", "MIDI Machine Control ID"],
+  bright: ["slider", "Brightness"],
+};
+const GROUPS = { settings: ["zero", "frames", "ltc", "fly", "mmc", "bright"] };
+
+function control(page, name) {
+  const [role, label] = NAMES[name];
+  return page.getByRole(role, { name: label, exact: true });
+}
+
+const expand = (names) => names.flatMap((n) => GROUPS[n] ?? [n]);
+const hex = (bytes) => bytes.map((b) => b.toString(16).toUpperCase().padStart(2, "0")).join(" ");
+
+// What the unit received, as { t, hex } in order (t in ms on the page's clock).
+export async function received(page) {
+  return page.evaluate(() => window.taviSim.received());
+}
+
+async function poll(check, timeout, what) {
+  const until = Date.now() + timeout;
+  for (;;) {
+    const result = await check();
+    if (result === true) {
+      return;
+    }
+    if (Date.now() > until) {
+      throw new Error(`${what}: ${result}`);
+    }
+    await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+}
+
+// The open message box, or null: { caption, text }.
+async function messageBox(page) {
+  const box = page.getByRole("dialog");
+  if (!(await box.isVisible())) {
+    return null;
+  }
+  return { caption: await box.getByRole("heading").textContent(),
+    text: await box.locator("p").textContent(), box };
+}
+
+const STEPS = {
+  // Chooses an output by its name, as a user does: the list's first use asks for access.
+  async pick(s, name) {
+    const list = control(s.page, "list");
+    await list.focus();
+    await poll(async () => (await list.locator("option", { hasText: name }).count()) > 0 ||
+      "not listed", WAIT_MS, `pick ${name}`);
+    await list.selectOption({ label: name });
+  },
+  async use(s) {
+    await control(s.page, "list").focus();
+  },
+  async text(s, args) {
+    const [name, ...words] = args.split(" ");
+    const want = words.join(" ");
+    const timeout = want === "Programming successful" ? UPDATE_MS : WAIT_MS;
+    await poll(async () => {
+      const now = await control(s.page, name).textContent();
+      return now === want || `shows "${now}"`;
+    }, timeout, `text ${args}`);
+  },
+  async now(s, args) {
+    const [name, ...words] = args.split(" ");
+    const now = await control(s.page, name).textContent();
+    if (now !== words.join(" ")) {
+      throw new Error(`now ${args}: shows "${now}"`);
+    }
+  },
+  async on(s, args) {
+    for (const name of expand(args.split(" "))) {
+      await poll(async () => (await control(s.page, name).isEnabled()) || "disabled",
+        WAIT_MS, `on ${name}`);
+    }
+  },
+  async off(s, args) {
+    for (const name of expand(args.split(" "))) {
+      await poll(async () => (await control(s.page, name).isDisabled()) || "enabled",
+        WAIT_MS, `off ${name}`);
+    }
+  },
+  async click(s, name) {
+    await control(s.page, name).click();
+  },
+  // A message box with this caption and text, answered with OK.
+  async box(s, args) {
+    const [caption, text] = args.split("|");
+    await poll(async () => {
+      const box = await messageBox(s.page);
+      return (box && box.caption === caption && box.text === text) ||
+        `box ${JSON.stringify(box && [box.caption, box.text])}`;
+    }, UPDATE_MS, `box ${caption}`);
+    await s.page.getByRole("dialog").getByRole("button", { name: "OK" }).click();
+  },
+  async nobox(s) {
+    const box = await messageBox(s.page);
+    if (box) {
+      throw new Error(`unexpected box ${box.caption}: ${box.text}`);
+    }
+  },
+  // Types into the MMC ID field and leaves it (Tab), or presses Enter with "type TEXT enter".
+  async type(s, args) {
+    const [text, how] = args.split(" ");
+    const field = control(s.page, "mmc");
+    await field.fill(text === "-" ? "" : text);
+    await field.press(how === "enter" ? "Enter" : "Tab");
+  },
+  async key(s, args) {
+    const [name, key] = args.split(" ");
+    await control(s.page, name).press(key);
+  },
+  async value(s, args) {
+    const [name, want] = args.split(" ");
+    await poll(async () => {
+      const field = control(s.page, name);
+      const now = name === "bar" ? await field.getAttribute("value") : await field.inputValue();
+      return now === want || `is ${now}`;
+    }, WAIT_MS, `value ${args}`);
+  },
+  async checked(s, args) {
+    const [name, want] = args.split(" ");
+    await poll(async () => String(await control(s.page, name).isChecked()) === want ||
+      "not so", WAIT_MS, `checked ${args}`);
+  },
+  // Waits until the bar shows at least this value.
+  async past(s, value) {
+    await poll(async () => Number(await control(s.page, "bar").getAttribute("value")) >=
+      Number(value) || "not yet", UPDATE_MS, `past ${value}`);
+  },
+  async entries(s, want) {
+    const texts = await control(s.page, "list").locator("option:not([hidden])").allTextContents();
+    if (texts.join("|") !== want) {
+      throw new Error(`entries: ${texts.join("|")}`);
+    }
+  },
+  // "log HEX=N": the unit received N messages beginning with HEX; "log HEX>=N" at least N.
+  async log(s, args) {
+    const [, prefix, op, count] = /^(.*?)(>?=)(\d+)$/.exec(args);
+    await poll(async () => {
+      const n = (await received(s.page)).filter((m) => m.hex.startsWith(prefix)).length;
+      return (op === "=" ? n === Number(count) : n >= Number(count)) || `${n} received`;
+    }, WAIT_MS, `log ${args}`);
+  },
+  // "paced HEX, HEX, ...": the unit received these as its last messages, each at least 45 ms
+  // after the one before (the page sends them 50 ms apart).
+  async paced(s, args) {
+    const want = args.split(", ");
+    await poll(async () => {
+      const all = await received(s.page);
+      const last = all.slice(-want.length);
+      if (last.map((m) => m.hex).join(", ") !== args) {
+        return `received ${last.map((m) => m.hex).join(", ")}`;
+      }
+      const gaps = last.slice(1).map((m, i) => m.t - last[i].t);
+      return gaps.every((gap) => gap >= 45) || `gaps ${gaps.join(" ")}`;
+    }, WAIT_MS, "paced");
+  },
+  async sim(s, action) {
+    await s.page.evaluate((what) => window.taviSim[what](), action);
+  },
+  // The network goes: the server stops, and the page is loaded again.
+  async offline(s) {
+    await s.page.evaluate(() => navigator.serviceWorker.ready);
+    await poll(async () => (await s.page.evaluate(() => !!navigator.serviceWorker.controller)) ||
+      "no worker in control", WAIT_MS, "offline");
+    await s.server.close();
+    await s.page.reload();
+  },
+  async shot(s, name) {
+    if (s.shots) {
+      mkdirSync(s.shots, { recursive: true });
+      s.shotCount = (s.shotCount ?? 0) + 1;
+      await s.page.screenshot({ path: `${s.shots}/${String(s.shotCount).padStart(2, "0")}-${name}.png` });
+    }
+  },
+};
+
+export async function run(session, steps) {
+  for (const step of steps) {
+    const space = step.indexOf(" ");
+    const verb = space < 0 ? step : step.slice(0, space);
+    const args = space < 0 ? "" : step.slice(space + 1);
+    if (!STEPS[verb]) {
+      throw new Error(`unknown step ${step}`);
+    }
+    try {
+      await STEPS[verb](session, args);
+    } catch (error) {
+      error.message = `step "${step}": ${error.message}`;
+      throw error;
+    }
+  }
+  if (session.errors.length > 0) {
+    throw new Error(`uncaught in the page: ${session.errors.join("; ")}`);
+  }
+}
+
+export { hex };

@@ -249,21 +249,23 @@ async function onUpdateFirmware() {
   await page.core.runUpdate();
 }
 
-async function start() {
-  page.core = await loadCore(shell);
-  setupSettings(page.core);
-  for (const kind of ["focus", "mousedown", "click"]) {
-    portList.addEventListener(kind, onFirstUse);
-  }
-  portList.addEventListener("change", onPortChosen);
-  updateButton.addEventListener("click", onUpdateFirmware);
-  document.getElementById("help-update").addEventListener("click",
-    () => showMessage(UPDATE_HELP, "Help"));
-  document.getElementById("help-settings").addEventListener("click",
-    () => showMessage(SETTINGS_HELP, "Help"));
-  if ("serviceWorker" in navigator) {
-    navigator.serviceWorker.register("sw.js").catch(() => {});
-  }
-}
+// The controls listen from the start; what needs the core waits until it has loaded, so a user
+// quicker than the download loses nothing.
+const ready = loadCore(shell).then((core) => {
+  page.core = core;
+  setupSettings(core);
+});
+const whenReady = (handler) => (event) => ready.then(() => handler(event));
 
-start();
+for (const kind of ["focus", "mousedown", "click"]) {
+  portList.addEventListener(kind, whenReady(onFirstUse));
+}
+portList.addEventListener("change", whenReady(onPortChosen));
+updateButton.addEventListener("click", whenReady(onUpdateFirmware));
+document.getElementById("help-update").addEventListener("click",
+  () => showMessage(UPDATE_HELP, "Help"));
+document.getElementById("help-settings").addEventListener("click",
+  () => showMessage(SETTINGS_HELP, "Help"));
+if ("serviceWorker" in navigator) {
+  navigator.serviceWorker.register("sw.js").catch(() => {});
+}

@@ -23,8 +23,11 @@ extern const size_t tavi_image_size;
 namespace {
 
 // The page copies the bytes before this returns: Web MIDI keeps its own copy of a message.
-EM_JS(void, ShellSend, (const uint8_t* bytes, size_t length),
-      { Module.shell.send(HEAPU8.slice(bytes, bytes + length)); });
+// JavaScript inside: left as written.
+// clang-format off
+EM_JS(void, ShellSend, (const uint8_t* bytes, size_t length), {
+    Module.shell.send(HEAPU8.slice(bytes, bytes + length));
+});
 EM_JS(int, ShellLinkOpen, (), { return Module.shell.linkOpen() ? 1 : 0; });
 EM_JS(void, ShellStatus, (const char* text), { Module.shell.status(UTF8ToString(text)); });
 EM_JS(void, ShellProgress, (int percent), { Module.shell.progress(percent); });
@@ -32,10 +35,13 @@ EM_JS(void, ShellDone, (), { Module.shell.done(); });
 EM_JS(void, ShellOption, (int option, int on), { Module.shell.option(option, on !== 0); });
 EM_JS(void, ShellMmcId, (int id), { Module.shell.mmcId(id); });
 EM_JS(void, ShellBrightness, (int level), { Module.shell.brightness(level); });
-EM_ASYNC_JS(void, ShellWait, (unsigned ms, int awaited, int alternative),
-            { await Module.shell.wait(ms, awaited, alternative); });
-EM_ASYNC_JS(void, ShellMessage, (const char* text, const char* caption),
-            { await Module.shell.message(UTF8ToString(text), UTF8ToString(caption)); });
+EM_ASYNC_JS(void, ShellWait, (unsigned ms, int awaited, int alternative), {
+    await Module.shell.wait(ms, awaited, alternative);
+});
+EM_ASYNC_JS(void, ShellMessage, (const char* text, const char* caption), {
+    await Module.shell.message(UTF8ToString(text), UTF8ToString(caption));
+});
+// clang-format on
 
 void Send(void*, const uint8_t* bytes, size_t length) {
     ShellSend(bytes, length);
@@ -196,9 +202,8 @@ EMSCRIPTEN_KEEPALIVE int tavi_match_input(const char* outputs, int outputCount, 
 // 0 when the unit reported the update finished, -1 otherwise.
 EMSCRIPTEN_KEEPALIVE int tavi_run_update() {
     static const FirmwareImage image = MakeFirmwareImage(tavi_image, tavi_image_size);
-    const UpdateIo io{nullptr,      Send,        ReadReply,   ClearReply,
-                      ReadVersion,  WaitForReply, LinkOpen,   PostStatus,
-                      PostProgress, ShowMessage, RequestClose};
+    const UpdateIo io{nullptr,  Send,       ReadReply,    ClearReply,  ReadVersion, WaitForReply,
+                      LinkOpen, PostStatus, PostProgress, ShowMessage, RequestClose};
     return RunUpdateWorker(io, &image, PostDone);
 }
 

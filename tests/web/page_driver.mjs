@@ -136,12 +136,13 @@ const STEPS = {
   async click(s, name) {
     await control(s.page, name).click();
   },
-  // A message box with this caption and text, answered with OK.
+  // A message box with this caption and text ("box CAPTION|TEXT", or any text with "box
+  // CAPTION"), answered with OK.
   async box(s, args) {
     const [caption, text] = args.split("|");
     await poll(async () => {
       const box = await messageBox(s.page);
-      return (box && box.caption === caption && box.text === text) ||
+      return (box && box.caption === caption && (text === undefined || box.text === text)) ||
         `box ${JSON.stringify(box && [box.caption, box.text])}`;
     }, UPDATE_MS, `box ${caption}`);
     await s.page.getByRole("dialog").getByRole("button", { name: "OK" }).click();

@@ -29,8 +29,9 @@ export const rows = [
       "pick tavi", "text device Firmware 2.1", "now line Programming successful",
       "value bar 99", "on settings", "shot firmware-2.1"] },
   { name: "unplugged while writing: Timeout error, then the page is usable", sim: "update",
-    steps: ["pick tavi", "on update", "click update", "past 10", "sim unplug",
-      "text line Timeout error", FAILED, ...RELEASED] },
+    // A help box open meanwhile: the failure's box waits for it.
+    steps: ["pick tavi", "on update", "click update", "past 10", "click help-settings",
+      "sim unplug", "text line Timeout error", "box Help", FAILED, ...RELEASED] },
   { name: "the third rejection of a record fails the update", sim: "update;reject=10x3",
     steps: ["pick tavi", "on update", "click update", "text line Checksum error", FAILED,
       ...RELEASED, "log F0 2C 4D 30=13"] },

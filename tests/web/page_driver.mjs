@@ -66,7 +66,7 @@ const hex = (bytes) => bytes.map((b) => b.toString(16).toUpperCase().padStart(2,
 
 // What the unit received, as { t, hex } in order (t in ms on the page's clock).
 export async function received(page) {
-  return page.evaluate(() => window.taviSim.received());
+  return page.evaluate(() => window.taviSim.transcript.filter((m) => m.from === "page"));
 }
 
 async function poll(check, timeout, what) {

@@ -20,7 +20,8 @@ export async function launch() {
 // row: { sim, site, grant = true, init }
 export async function open(browser, root, row) {
   const server = await serve(root);
-  const context = await browser.newContext();
+  // Pictures of the page alone: a window about the size of the page.
+  const context = await browser.newContext(row.shots ? { viewport: { width: 300, height: 520 } } : {});
   if (row.grant !== false) {
     await context.grantPermissions(["midi", "midi-sysex"], { origin: server.url });
   }

@@ -63,7 +63,6 @@ function control(page, name) {
 }
 
 const expand = (names) => names.flatMap((n) => GROUPS[n] ?? [n]);
-const hex = (bytes) => bytes.map((b) => b.toString(16).toUpperCase().padStart(2, "0")).join(" ");
 
 // What the unit received, as { t, hex } in order (t in ms on the page's clock).
 export async function received(page) {
@@ -115,13 +114,6 @@ const STEPS = {
       return now === want || `shows "${now}"`;
     }, timeout, `text ${args}`);
   },
-  async now(s, args) {
-    const [name, ...words] = args.split(" ");
-    const now = await control(s.page, name).textContent();
-    if (now !== words.join(" ")) {
-      throw new Error(`now ${args}: shows "${now}"`);
-    }
-  },
   async on(s, args) {
     for (const name of expand(args.split(" "))) {
       await poll(async () => (await control(s.page, name).isEnabled()) || "disabled",
@@ -165,18 +157,15 @@ const STEPS = {
     const [name, key] = args.split(" ");
     await control(s.page, name).press(key);
   },
+  // The bar's value, a box's tick (true or false), or a field's text.
   async value(s, args) {
     const [name, want] = args.split(" ");
+    const field = control(s.page, name);
     await poll(async () => {
-      const field = control(s.page, name);
-      const now = name === "bar" ? await field.getAttribute("value") : await field.inputValue();
+      const now = name === "bar" ? await field.getAttribute("value")
+        : NAMES[name][0] === "checkbox" ? String(await field.isChecked()) : await field.inputValue();
       return now === want || `is ${now}`;
     }, WAIT_MS, `value ${args}`);
-  },
-  async checked(s, args) {
-    const [name, want] = args.split(" ");
-    await poll(async () => String(await control(s.page, name).isChecked()) === want ||
-      "not so", WAIT_MS, `checked ${args}`);
   },
   // Waits until the bar shows at least this value.
   async past(s, value) {
@@ -250,5 +239,3 @@ export async function run(session, steps) {
     throw new Error(`uncaught in the page: ${session.errors.join("; ")}`);
   }
 }
-
-export { hex };

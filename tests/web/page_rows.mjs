@@ -8,25 +8,26 @@ const RELEASED = ["text device tavi not found", "on list", "off update settings"
 
 export const rows = [
   { name: "start-up: nothing asked or sent until the list is used", sim: "normal",
-    steps: ["now device ", "now line ", "value bar 0", "entries ", "off update settings",
+    steps: ["text device ", "text line ", "value bar 0", "entries ", "off update settings",
       "on list help help-settings", "log F0=0", "click help",
       "box Help|To program new firmware 2.1 you must boot tavi in update mode:\n\nStep 1:\n" +
       "Hold down both keys while connecting the unit to the USB port of your computer.\n" +
       "Step 2:\nSelect device tavi in the list below the picture.\nStep 3:\n" +
       "Press Update firmware button.", "use", "entries tavi", "log F0=0"] },
-  { name: "pairing, the opening messages 50 ms apart, the status line", sim: "normal",
-    steps: ["pick tavi", `paced ${OPENING}`, "text device Firmware 2.1", "off update",
-      "on settings"] },
+  { name: "pairing among other devices, the opening messages 50 ms apart, the status line",
+    sim: "normal;others=2", steps: ["use", "entries Other 1|Other 2|tavi", "pick tavi",
+      `paced ${OPENING}`, "text device Firmware 2.1", "off update", "on settings"] },
   { name: "update mode enables Update firmware; unplugged while idle", sim: "update",
     steps: ["pick tavi", "text device tavi in update mode", "on update", "sim unplug",
       "text device tavi not found", "off update settings", "entries No MIDI outputs available",
       "on list"] },
-  { name: "a full update; the unit then runs 2.1", tour: true, sim: "update",
+  { name: "a full update amid other traffic; the unit then runs 2.1", tour: true,
+    sim: "update;noise=40",
     steps: ["shot start", "pick tavi", "text device tavi in update mode", "shot update-mode",
       "click update", "off list update settings", "text line Writing", "past 30",
       "shot writing", "text line Programming successful", "value bar 99", ...RELEASED,
       "log F0 2C 4D 30>=2357", "log F0 2C 4D 50 F7=1", "shot programming-successful",
-      "pick tavi", "text device Firmware 2.1", "now line Programming successful",
+      "pick tavi", "text device Firmware 2.1", "text line Programming successful",
       "value bar 99", "on settings", "shot firmware-2.1"] },
   { name: "unplugged while writing: Timeout error, then the page is usable", sim: "update",
     // A help box open meanwhile: the failure's box waits for it.
@@ -45,7 +46,7 @@ export const rows = [
       "type 127", "value mmc 005", "log F0 2C 4D 53 05 F7=2", "type 1234 enter", "value mmc 123",
       "type 1a", "value mmc 123", "type -", "log F0 2C 4D 53 7B F7=3", "key mmc ArrowUp",
       "value mmc 124", "log F0 2C 4D 53 7C F7=1", "key bright End", "log F0 2C 4D 56 0F F7=1",
-      "pick tavi", "text device Firmware 2.1", "checked zero true", "value mmc 124",
+      "pick tavi", "text device Firmware 2.1", "value zero true", "value mmc 124",
       "value bright 15"] },
   { name: "no Web MIDI in this browser", site: "release",
     init: "delete Navigator.prototype.requestMIDIAccess",

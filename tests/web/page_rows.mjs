@@ -7,13 +7,16 @@ const FAILED = "box Warning|Programming failed";
 const RELEASED = ["text device tavi not found", "on list", "off update settings", "nobox"];
 
 export const rows = [
-  { name: "start-up: nothing asked or sent until the list is used", sim: "normal",
+  { name: "start-up: nothing sent until the list is used; no outputs, then the unit plugged in",
+    sim: "normal;late=1500",
     steps: ["text device ", "text line ", "value bar 0", "entries ", "off update settings",
-      "on list help help-settings", "log F0=0", "click help",
+      "on list help help-settings", "click help",
       "box Help|To program new firmware 2.1 you must boot tavi in update mode:\n\nStep 1:\n" +
       "Hold down both keys while connecting the unit to the USB port of your computer.\n" +
       "Step 2:\nSelect device tavi in the list below the picture.\nStep 3:\n" +
-      "Press Update firmware button.", "use", "entries tavi", "log F0=0"] },
+      "Press Update firmware button.", "use", "box Warning|No MIDI outputs available\n" +
+      "Plug the tavi in, then choose it in the list below the picture.",
+    "entries No MIDI outputs available", "log F0=0", "pick tavi", "text device Firmware 2.1"] },
   { name: "pairing among other devices, the opening messages 50 ms apart, the status line",
     sim: "normal;others=2", steps: ["use", "entries Other 1|Other 2|tavi", "pick tavi",
       `paced ${OPENING}`, "text device Firmware 2.1", "off update", "on settings"] },

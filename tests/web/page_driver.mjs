@@ -205,7 +205,6 @@ const STEPS = {
   },
   // The network goes: the server stops, and the page is loaded again.
   async offline(s) {
-    await s.page.evaluate(() => navigator.serviceWorker.ready);
     await poll(async () => (await s.page.evaluate(() => !!navigator.serviceWorker.controller)) ||
       "no worker in control", WAIT_MS, "offline");
     await s.server.close();

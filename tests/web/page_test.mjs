@@ -18,7 +18,7 @@ after(async () => {
 });
 
 for (const row of rows) {
-  test(row.name, async () => {
+  test(row.name, { timeout: 120000 }, async () => {
     const session = await open(browser, row.site === "release" ? SITE : DEMO, row);
     try {
       await run(session, row.steps);

@@ -24,48 +24,10 @@ int SimConfigure(const char* scenarioText) {
     return ApplyScenario(scenarioText ? scenarioText : "");
 }
 
-void SimConfigureError(char* buffer, int size) {
-    EnsureStandIn();
-    Locked hold;
-    CopyOut(g.configureError, buffer, size);
-}
-
 void SimUnplug(void) {
     EnsureStandIn();
     Locked hold;
     UnplugUnit(g.units[0]);
-}
-
-void SimPlugIn(void) {
-    EnsureStandIn();
-    Locked hold;
-    UnplugUnit(g.units[0]);
-    PlugInUnit(g.units[0]);
-}
-
-int SimReplugWithScenario(const char* scenarioText) {
-    EnsureStandIn();
-    Locked hold;
-    UnplugUnit(g.units[0]);
-    return ApplyScenario(scenarioText ? scenarioText : "");
-}
-
-int SimSetTranscriptPath(const char* path) {
-    EnsureStandIn();
-    EnterCriticalSection(&g.fileLock);
-    int result = 0;
-    {
-        Locked hold;
-        result = SetTranscriptPath(path);
-    }
-    LeaveCriticalSection(&g.fileLock);
-    return result;
-}
-
-const char* SimTranscriptPath(void) {
-    EnsureStandIn();
-    Locked hold;
-    return g.transcriptPath.c_str();
 }
 
 int SimReadTranscript(char* buffer, int size) {
@@ -81,27 +43,6 @@ void SimClearTranscript(void) {
     FlushTranscript();
     Locked hold;
     g.transcript.clear();
-}
-
-int SimUnitSnapshot(SimUnitView* view) {
-    EnsureStandIn();
-    if (!view)
-        return -1;
-    Locked hold;
-    *view = SimUnitView{};
-    const SimUnit& unit = g.units[0];
-    view->present = unit.gone ? 0 : 1;
-    view->updateMode = unit.model.updateMode ? 1 : 0;
-    view->version[0] = unit.model.version[0];
-    view->version[1] = unit.model.version[1];
-    view->erased = unit.model.erased ? 1 : 0;
-    view->recordsAccepted = unit.model.recordsAccepted;
-    view->flashBytes = static_cast<unsigned>(unit.model.flash.size());
-    memcpy(view->settings, unit.model.settings.options, 4);
-    view->settings[4] = unit.model.settings.mmcId;
-    view->settings[5] = unit.model.settings.brightness;
-    view->messagesReceived = unit.messagesReceived;
-    return 0;
 }
 
 int SimInject(const unsigned char* bytes, int length, int isShort) {

@@ -3,6 +3,8 @@
 // always with the lock released (a lock held across a callback that calls back in deadlocks).
 #include "sim/standin/standin.h"
 
+#include <algorithm>
+
 namespace {
 
 // The longest the thread sleeps with nothing due. Every call into the stand-in notices a due
@@ -80,7 +82,7 @@ SimHandle* ListeningInput(int unit) {
 // hands the other buffer back.
 void SendDueReply(int64_t now) {
     if (!g.replies.empty() && g.replies.front().dueTicks <= now) {
-        const SimUnit& unit = g.units[g.replies.front().unit];
+        SimUnit& unit = g.units[g.replies.front().unit];
         UnitOutput reply = std::move(g.replies.front().output);
         g.replies.erase(g.replies.begin());
         Log("%stx %s", unit.tag, HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
@@ -88,6 +90,11 @@ void SendDueReply(int64_t now) {
             DeliverToInput(*h, reply);
         else
             Log("dropped %u no-input", static_cast<unsigned>(reply.bytes.size()));
+        const int index = static_cast<int>(&unit - g.units);
+        if (unit.leaveAfterReply &&
+            std::none_of(g.replies.begin(), g.replies.end(),
+                         [&](const DueReply& r) { return r.unit == index; }))
+            UnplugUnit(unit);
     }
 }
 

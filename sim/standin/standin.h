@@ -30,14 +30,16 @@ struct PortSetup {
     unsigned asyncDoneMs = 0;
     unsigned refuseRelease = 0;
     unsigned refuseReleaseAt = 0;
-    MMRESULT goneCode = MMSYSERR_NODRIVER;
-    bool keepPorts = false;
-    unsigned blockAfterUnplugMs = 0; // sends to a gone unit take this long to answer
-    unsigned replugAfterMs = 0;      // an unplugged unit comes back this long after (0: never)
-    bool wms = false;                // the newer Windows MIDI layer's WinMM behaviour
-    bool newNames = false;           // "tavi Out" / "tavi In" rather than "tavi" / "tavi MIDI In"
-    int units = 1;                   // a second tavi gets a pair of ports of its own
-    std::string secondBase;          // the second unit's model base, when not the first's
+    MMRESULT goneCode = MMSYSERR_NODRIVER; // the classic stack's answer for a gone unit
+    unsigned replugAfterMs = 0;            // an unplugged unit comes back this long after
+    bool wms = false;                      // the newer Windows MIDI service's compatibility layer
+    bool oldBuild = false;                 // its builds before the removal fixes of April 2026
+    bool newNames = false;                 // "tavi Out" / "tavi In"
+    bool numbered = true;                  // a second unit's names carry its number
+    bool interfaces = true;                // the unit's ports answer the device interface query
+    bool restart = false;   // the unit restarts on USB once it has confirmed the finish
+    int units = 1;          // a second tavi gets a pair of ports of its own
+    std::string secondBase; // the second unit's model base, when not the first's
     int secondOut = -1;
     int secondIn = -1;
 };
@@ -67,6 +69,8 @@ struct SimUnit {
     unsigned longMessagesSent = 0; // since plug-in, for refuse_release_at
     MIDIHDR* refusedHeader = nullptr;
     unsigned refusalsLeft = 0;
+    unsigned listedAfter = 0;     // on the service, plugged in again: listed after the others
+    bool leaveAfterReply = false; // restarting: it leaves once its last reply is out
 };
 constexpr int MAX_UNITS = 2;
 
@@ -84,6 +88,7 @@ struct SimHandle {
     bool inSysEx = false;
     // output side: long messages whose completion is still due (asynchronous mode)
     std::vector<MIDIHDR*> pending;
+    bool timedOut = false; // the service did not take a send: later ones fail at once
 };
 
 // Times inside the stand-in are performance-counter ticks since the DLL was first used
@@ -129,6 +134,7 @@ struct StandIn {
     std::string configureError;
     SimUnit units[MAX_UNITS];
     int unitCount = 1;
+    unsigned plugIns = 0;
 
     std::vector<std::unique_ptr<SimHandle>> handles;
     uint32_t nextHandleId = 0x8001;
@@ -193,10 +199,14 @@ bool UnitGoneFor(const SimHandle& h);
 bool IsUnitPort(const SimHandle& h);
 // The unit wired to this port (index in PortSetup's list), or -1.
 int UnitAtPort(bool input, int port);
-// Under the lock: what a data call on a handle of a gone unit answers. On the newer layer
-// before its fixes a send took seconds to answer: an output call gets blockMs to wait,
-// without the lock, before it returns.
-MMRESULT GoneAnswer(const char* function, unsigned* blockMs = nullptr);
+// Under the lock, for a handle whose unit is gone: what a call of this kind answers (0: the
+// call goes on as on a live port), per stack and build. blockMs: how long a send waits first,
+// without the lock.
+enum class CallKind { Send, Start, AddBuffer, Other, Close };
+MMRESULT GoneAnswer(SimHandle& h, CallKind kind, const char* function, unsigned* blockMs = nullptr);
+// Under the lock: true when this header sits in the queue of another open handle (one the
+// client gave up on): it logs "reused <function>".
+bool ReusedHeader(const SimHandle& h, const MIDIHDR* header, const char* function);
 
 // Device ids: the positions among the ports that are currently listed.
 std::vector<int> ListedOutputs();
@@ -226,8 +236,32 @@ SimHandle* AwaitBuffer(uint32_t id, unsigned ms);
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
 MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra);
 
-// Copies only the bytes the caller asked for, as WinMM does (0 copies nothing).
-template <typename Caps> MMRESULT CopyCaps(void* caps, const Caps& full, UINT size) {
+// The port a device id names (its position among the ports listed now), or an open handle of
+// that direction; -1 for neither. Under the lock.
+int PortOf(bool input, UINT_PTR id);
+// What midiOutMessage / midiInMessage answer: the device interface queries on a device id.
+MMRESULT PortMessage(bool input, UINT_PTR id, UINT message, DWORD_PTR param1, DWORD_PTR param2);
+
+// Fills the common fields and the name, then copies only the bytes the caller asked for, as
+// WinMM does (0 copies nothing).
+template <typename Caps>
+MMRESULT FillCaps(bool input, UINT_PTR id, Caps& full, void* caps, UINT size) {
+    EnsureStandIn();
+    if (!caps)
+        return MMSYSERR_INVALPARAM;
+    {
+        Locked hold;
+        const int port = PortOf(input, id);
+        if (port < 0)
+            return MMSYSERR_BADDEVICEID;
+        if (port == (input ? g.ports.capsFailIn : g.ports.capsFailOut))
+            return MMSYSERR_NODRIVER;
+        const std::string& name = (input ? g.ports.inputs : g.ports.outputs)[size_t(port)];
+        memcpy(full.szPname, name.c_str(), name.size() + 1); // names are under 32 bytes
+    }
+    full.wMid = 0xFFFF; // "unmapped" manufacturer and product ids
+    full.wPid = 0xFFFF;
+    full.vDriverVersion = 0x0100;
     memcpy(caps, &full, size < sizeof full ? size : sizeof full);
     return MMSYSERR_NOERROR;
 }

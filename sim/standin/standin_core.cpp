@@ -1,6 +1,7 @@
 // The stand-in's process-wide record: start-up, clock, transcript, handles and the unit.
 #include "sim/standin/standin.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -229,6 +230,7 @@ int ApplyScenario(const std::string& text) {
         SimUnit& unit = g.units[i];
         UnplugUnit(unit);
         unit.replugAtMs = UINT64_MAX;
+        unit.listedAfter = 0;
         unit.scenario = scenarios[i];
         unit.out = i == 0 ? ports.unitOut : ports.secondOut;
         unit.in = i == 0 ? ports.unitIn : ports.secondIn;
@@ -261,6 +263,7 @@ void PlugInUnit(SimUnit& unit) {
     unit.longMessagesSent = 0;
     unit.refusedHeader = nullptr;
     unit.refusalsLeft = 0;
+    unit.leaveAfterReply = false;
     DropRepliesOf(unit);
     Log("%splug", unit.tag);
     WakeDriver(); // a timed unplug may now be due
@@ -313,6 +316,7 @@ void NoticeTimedUnplug() {
             unit.scenario.unplugAfterMs = -1;
             unit.scenario.unplugAtRecord = -1;
             unit.scenario.unplugDuringErase = false;
+            unit.listedAfter = g.ports.wms ? ++g.plugIns : 0;
             PlugInUnit(unit);
         }
     }
@@ -324,24 +328,57 @@ bool UnitGoneFor(const SimHandle& h) {
     return IsUnitPort(h) && (g.units[h.unit].gone || h.plugSerial != g.units[h.unit].plugSerial);
 }
 
-MMRESULT GoneAnswer(const char* function, unsigned* blockMs) {
-    Log("refused %s %u", function, g.ports.goneCode);
-    if (blockMs)
-        *blockMs = g.ports.blockAfterUnplugMs;
-    return g.ports.goneCode;
+MMRESULT GoneAnswer(SimHandle& h, CallKind kind, const char* function, unsigned* blockMs) {
+    MMRESULT code = MMSYSERR_NOERROR;
+    if (!g.ports.wms) {
+        // The classic stack: data calls fail; stop, reset, release and close still work.
+        if (kind == CallKind::Send || kind == CallKind::Start || kind == CallKind::AddBuffer)
+            code = g.ports.goneCode;
+    } else if (!g.ports.oldBuild) {
+        // Every call on a removed device answers 6, but closing an output succeeds and closing
+        // an input is refused while buffers are queued, which nothing can return any more.
+        code = kind == CallKind::Close ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
+    } else if (kind == CallKind::Send) {
+        // Older builds only notice when the service does not take a send in time (1 s);
+        // start and adding a buffer never ask the service.
+        if (blockMs && !h.timedOut)
+            *blockMs = 1000;
+        h.timedOut = true;
+        code = MMSYSERR_ERROR;
+    }
+    if (code != MMSYSERR_NOERROR)
+        Log("refused %s %u", function, code);
+    return code;
+}
+
+bool ReusedHeader(const SimHandle& h, const MIDIHDR* header, const char* function) {
+    for (auto& other : g.handles)
+        for (const MIDIHDR* held : other->queue)
+            if (other.get() != &h && held == header) {
+                Log("reused %s", function);
+                return true;
+            }
+    return false;
 }
 
 namespace {
 
 std::vector<int> Listed(const std::vector<std::string>& names, bool input) {
     NoticeTimedUnplug();
-    std::vector<int> listed;
+    // Removed ports leave the list and the rest close up; on the service a unit plugged in
+    // again takes the first free numbers, after the ports already there.
+    std::vector<std::pair<unsigned, int>> listed;
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         const int unit = UnitAtPort(input, i);
-        if (unit < 0 || !g.units[unit].gone || g.ports.keepPorts)
-            listed.push_back(i);
+        if (unit < 0 || !g.units[unit].gone)
+            listed.emplace_back(unit < 0 ? 0 : g.units[unit].listedAfter, i);
     }
-    return listed;
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<int> ports;
+    for (const auto& entry : listed)
+        ports.push_back(entry.second);
+    return ports;
 }
 
 } // namespace
@@ -361,6 +398,7 @@ void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMes
     // reply sooner after its request than the delay.
     Log("%srx %s", unit.tag, HexBytes(bytes, length).c_str());
     const int64_t receivedTicks = NowTicks();
+    const bool booting = unit.model.updateMode;
     const uint64_t now = TicksToMs(receivedTicks);
     ++unit.messagesReceived;
     std::vector<UnitOutput> out;
@@ -371,6 +409,13 @@ void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMes
     if (UnitUnplugged(unit.model, now)) {
         UnplugUnit(unit);
         return;
+    }
+    if (g.ports.restart && booting && !unit.model.updateMode) {
+        // Back on USB it runs the firmware it was given.
+        unit.scenario.updateMode = false;
+        unit.scenario.answersSettings = unit.model.answersSettings;
+        memcpy(unit.scenario.version, unit.model.version, 2);
+        unit.leaveAfterReply = true;
     }
     for (auto& reply : out) {
         const uint64_t after = reply.dueMs > now ? reply.dueMs - now : 0;

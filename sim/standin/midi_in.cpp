@@ -1,5 +1,4 @@
-// midiIn*: the input side. Buffers are filled in the order they were added and handed back
-// from the driver thread; the flag rules are checked on the caller's dwFlags, as WinMM does.
+// midiIn*: buffers filled in the order they were added; flags checked on the caller's dwFlags.
 #include "sim/standin/standin.h"
 
 namespace {
@@ -19,9 +18,8 @@ void AbandonSysEx(SimHandle& h) {
     h.inSysEx = false;
 }
 
-// Whether a SysEx byte finds a buffer. The newer layer waits a little for the client to queue
-// one: 1 ms at the F0, 10 ms inside the message; the classic driver loses the byte at once.
-// The wait lets notifications run, so the handle is looked up again (null: closed meanwhile).
+// Whether a SysEx byte finds a buffer: the service waits 1 ms at the F0, 10 ms inside the
+// message, letting notifications run (h: null once closed meanwhile); classic loses it at once.
 bool HaveBuffer(SimHandle*& h, bool atStart) {
     if (!h->queue.empty() || !g.ports.wms)
         return !h->queue.empty();
@@ -29,8 +27,7 @@ bool HaveBuffer(SimHandle*& h, bool atStart) {
     return h && h->started && !h->queue.empty();
 }
 
-// One SysEx byte into the front buffer; a full buffer goes back at once, so a long message
-// is split across buffers.
+// One SysEx byte into the front buffer; a full buffer goes back at once.
 void WriteByte(SimHandle& h, uint8_t byte) {
     MIDIHDR* header = h.queue.front();
     header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
@@ -184,10 +181,9 @@ MMRESULT WINAPI midiInStart(HMIDIIN handle) {
     return MMSYSERR_NOERROR;
 }
 
-// Stop hands back the buffer being filled (the service as an error); reset all of them, empty
-// ones with no bytes. Classic drivers do it from their own thread while the call waits, the
-// service in place on the caller's thread, where a notification that queued a buffer again
-// would keep reset going for ever.
+// Stop hands back the buffer being filled (the service as an error), reset all. Classic drivers
+// notify from their thread while the call waits, the service in place, where a notification
+// that queued a buffer again would keep reset going for ever.
 static MMRESULT StopOrReset(HMIDIIN handle, bool reset) {
     EnsureStandIn();
     const char* function = reset ? "midiInReset" : "midiInStop";

@@ -1,31 +1,25 @@
-// midiOut*: the output side. What the host sends reaches the unit model at once; whether the
-// header is done before midiOutLongMsg returns is up to the scenario (async_done).
+// midiOut*: what the host sends reaches the unit model at once; done at once or async_done later.
 #include "sim/standin/standin.h"
 
 namespace {
 
 // The host sends one message on an open output.
 void Send(SimHandle& h, const uint8_t* bytes, size_t length, bool shortMessage) {
-    if (IsUnitPort(h))
+    if (h.unit >= 0)
         UnitTakes(g.units[h.unit], bytes, length, shortMessage);
     else
         Log("other %s", HexBytes(bytes, length).c_str());
 }
 
-// Under the lock, on a live handle: the unit takes the message; true when the header is done
-// already (a synchronous send), false when its completion is due later.
+// Under the lock, on a live handle: the unit takes the message; true when done already.
 bool TakeLongMessage(SimHandle& h, LPMIDIHDR header, int64_t calledAt) {
     header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    if (IsUnitPort(h)) {
-        // A scripted refusal belongs to one message; the next send ends it.
+    if (h.unit >= 0) {
+        // A scripted refusal belongs to the first message; the next send ends it.
         SimUnit& unit = g.units[h.unit];
-        unit.refusedHeader = nullptr;
-        unit.refusalsLeft = 0;
-        if (g.ports.refuseRelease > 0 && unit.longMessagesSent == g.ports.refuseReleaseAt) {
-            unit.refusedHeader = header;
-            unit.refusalsLeft = g.ports.refuseRelease;
-        }
-        ++unit.longMessagesSent;
+        unit.refusedHeader = unit.refusalsOver ? nullptr : header;
+        unit.refusalsLeft = unit.refusalsOver ? 0 : g.ports.refuseRelease;
+        unit.refusalsOver = true;
     }
     // The byte count is dwBufferLength; dwBytesRecorded means nothing on output.
     Send(h, reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, false);
@@ -79,9 +73,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT handle, LPMIDIHDR header, UINT size) {
     EnsureStandIn();
     ClientCallback notify{};
     uint32_t id = 0;
-    // An asynchronous send completes async_done after the call, counted from before the unit
-    // takes the message in: a driver is done with the bytes once they are on the cable, so
-    // the completion never comes after a reply due at the same time.
+    // Counted from before the unit takes the message in: a completion never comes after a
+    // reply due at the same time.
     const int64_t calledAt = NowTicks();
     unsigned blockMs = 0;
     MMRESULT gone = MMSYSERR_NOERROR;
@@ -126,7 +119,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
         Log("reset out");
         // Classic drivers send All Notes Off and Reset All Controllers on every channel; the
         // service sends nothing.
-        for (uint8_t channel = 0; channel < 16 && !g.ports.wms && IsUnitPort(*h); ++channel) {
+        for (uint8_t channel = 0; channel < 16 && !g.ports.wms && h->unit >= 0; ++channel) {
             for (uint8_t control : {0x7B, 0x79}) {
                 const uint8_t message[3] = {static_cast<uint8_t>(0xB0 | channel), control, 0};
                 if (!UnitGoneFor(*h))
@@ -149,6 +142,14 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT handle) {
 
 MMRESULT WINAPI midiOutMessage(HMIDIOUT handle, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
     return PortMessage(false, reinterpret_cast<UINT_PTR>(handle), message, param1, param2);
+}
+
+// The timer resolution, which the program also imports, is the host's business under Wine.
+MMRESULT WINAPI timeBeginPeriod(UINT period) {
+    return (period >= 1 && period <= 65535) ? TIMERR_NOERROR : TIMERR_NOCANDO;
+}
+MMRESULT WINAPI timeEndPeriod(UINT period) {
+    return (period >= 1 && period <= 65535) ? TIMERR_NOERROR : TIMERR_NOCANDO;
 }
 
 } // extern "C"

@@ -3,6 +3,8 @@
 
 #include <mmddk.h>
 
+#include <algorithm>
+
 int PortOf(bool input, UINT_PTR id) {
     const std::vector<int> listed = input ? ListedInputs() : ListedOutputs();
     if (id < listed.size())
@@ -20,8 +22,7 @@ MMRESULT PortMessage(bool input, UINT_PTR id, UINT message, DWORD_PTR param1, DW
         return MMSYSERR_NOTSUPPORTED;
     if (id >= listed)
         return MMSYSERR_BADDEVICEID;
-    // Both ports of a unit share its interface; a second unit has its own. A classic driver
-    // that knows none does not answer; the service answers an empty path.
+    // A unit's ports share its interface. A classic driver that knows none does not answer.
     const int unit = UnitAtPort(input, PortOf(input, id));
     const std::string path =
         unit >= 0 && g.ports.interfaces ? "\\\\?\\usb#tavi#" + std::to_string(unit + 1) : "";
@@ -47,7 +48,7 @@ MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, D
         return MMSYSERR_INVALPARAM;
     *result = nullptr;
     // Only input takes MIDI_IO_STATUS; output refuses any flag outside the callback kind.
-    MMRESULT check = CheckCallback(flags, callback, input ? MIDI_IO_STATUS : 0);
+    MMRESULT check = CheckCallback(flags, input ? MIDI_IO_STATUS : 0);
     if (check != MMSYSERR_NOERROR)
         return check;
     ClientCallback notify{flags & CALLBACK_TYPEMASK, callback, instance};
@@ -108,11 +109,8 @@ MMRESULT ClosePort(HANDLE handle, bool input) {
         }
         notify = h->callback;
         id = h->id;
-        for (auto it = g.handles.begin(); it != g.handles.end(); ++it)
-            if (it->get() == h) {
-                g.handles.erase(it);
-                break;
-            }
+        g.handles.erase(std::find_if(g.handles.begin(), g.handles.end(),
+                                     [&](const auto& each) { return each.get() == h; }));
         Log("close %s", input ? "in" : "out");
     }
     NotifyNow(notify, id, input ? MIM_CLOSE : MOM_CLOSE, 0, 0);
@@ -121,8 +119,7 @@ MMRESULT ClosePort(HANDLE handle, bool input) {
 
 namespace {
 
-// The checks prepare and unprepare make first, in WinMM's order; the lock is held. A gone
-// unit's handle may refuse them too.
+// The checks prepare and unprepare make first, in WinMM's order, then a gone unit's answer.
 MMRESULT CheckHandleAndHeader(HANDLE handle, const MIDIHDR* header, UINT size, bool input,
                               const char* function) {
     SimHandle* h = FindHandle(handle, input);

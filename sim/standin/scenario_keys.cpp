@@ -47,8 +47,6 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         first = 1;
     }
     bool given[2] = {false, false}; // outputs, inputs
-    bool unitGiven[2] = {false, false};
-    bool noPorts = false;
     for (size_t i = first; i < parts.size(); ++i) {
         const std::string& part = parts[i];
         const size_t equals = part.find('=');
@@ -82,20 +80,16 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
             continue;
         }
         // Every other port key takes a number.
-        int* index = key == "unit_out"        ? &ports.unitOut
-                     : key == "unit_in"       ? &ports.unitIn
-                     : key == "busy_out"      ? &ports.busyOut
+        int* index = key == "busy_out"        ? &ports.busyOut
                      : key == "busy_in"       ? &ports.busyIn
                      : key == "caps_fail_out" ? &ports.capsFailOut
                      : key == "caps_fail_in"  ? &ports.capsFailIn
                                               : nullptr;
-        unsigned* amount = key == "async_done"          ? &ports.asyncDoneMs
-                           : key == "refuse_release"    ? &ports.refuseRelease
-                           : key == "refuse_release_at" ? &ports.refuseReleaseAt
-                           : key == "replug_after"      ? &ports.replugAfterMs
-                                                        : nullptr;
-        bool* flag = key == "no_ports"     ? &noPorts
-                     : key == "old_build"  ? &ports.oldBuild
+        unsigned* amount = key == "async_done"       ? &ports.asyncDoneMs
+                           : key == "refuse_release" ? &ports.refuseRelease
+                           : key == "replug_after"   ? &ports.replugAfterMs
+                                                     : nullptr;
+        bool* flag = key == "old_build"    ? &ports.oldBuild
                      : key == "numbered"   ? &ports.numbered
                      : key == "interfaces" ? &ports.interfaces
                      : key == "restart"    ? &ports.restart
@@ -113,8 +107,6 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         }
         if (index) {
             *index = static_cast<int>(n);
-            unitGiven[0] |= key == "unit_out";
-            unitGiven[1] |= key == "unit_in";
         } else if (amount) {
             *amount = static_cast<unsigned>(n);
         } else if (flag) {
@@ -138,22 +130,14 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
         if (!given[1])
             ports.inputs = {"Other", ports.newNames ? "tavi In" : "tavi"};
     }
-    if (noPorts) {
-        ports.outputs.clear();
-        ports.inputs.clear();
-    }
     for (const auto* list : {&ports.outputs, &ports.inputs})
         for (const auto& name : *list)
             if (name.size() >= MAXPNAMELEN) {
                 error = "port name longer than 31 characters: " + name;
                 return -1;
             }
-    ports.unitOut = unitGiven[0] ? ports.unitOut : DefaultUnitPort(ports.outputs);
-    ports.unitIn = unitGiven[1] ? ports.unitIn : DefaultUnitPort(ports.inputs);
-    if (ports.unitOut >= static_cast<int>(ports.outputs.size()))
-        ports.unitOut = -1;
-    if (ports.unitIn >= static_cast<int>(ports.inputs.size()))
-        ports.unitIn = -1;
+    ports.unitOut = DefaultUnitPort(ports.outputs);
+    ports.unitIn = DefaultUnitPort(ports.inputs);
     // A second identical unit: the classic stack numbers it "2- tavi", the service "2 - tavi"
     // (builds before March 2026: the same names as the first).
     if (ports.units == 2 && ports.unitOut >= 0 && ports.unitIn >= 0) {

@@ -1,10 +1,8 @@
 // How tests steer the stand-in winmm.dll and read what happened on the simulated MIDI cable.
 //
-// Environment, read once when the DLL is first used:
-//   TAVI_SIM      scenario text (below); unset means "normal" with the default ports
-//   TAVI_SIM_LOG  transcript file path; lines are appended in batches a few milliseconds after
-//                 they happen, the rest when the process ends
-// and the functions below, looked up with GetProcAddress (SimLoadApi).
+// Environment, read once when the DLL is first used: TAVI_SIM, the scenario text (unset:
+// "normal"), and TAVI_SIM_LOG, the transcript file (appended in batches a few milliseconds
+// late); and the functions below, looked up with GetProcAddress (SimLoadApi).
 //
 // Scenario text: the unit model's own text (sim/unit_model.h: base;key=value...) mixed with
 // the port keys below, which are taken out before the rest goes to the model.
@@ -24,10 +22,7 @@
 //                       handles answer: 6 (default), 5 or 1; stop, reset, release, close work
 //   outputs=A|B|...     port names in index order; default Other|tavi and Other|tavi MIDI In
 //   inputs=A|B|...      (classic), Other|tavi both ways (wms), Other|tavi Out / Other|tavi In
-//   names=legacy|new    (new)
-//   no_ports=1          no outputs and no inputs at all
-//   unit_out=N          output index wired to the unit (default: first name starting "tavi")
-//   unit_in=N           input index wired to the unit (same default rule); -1: none
+//   names=legacy|new    (new). The unit's ports are the first whose names begin "tavi".
 //   units=2             a second tavi with its own model on ports added at the end of both
 //                       lists: its names are the first's after "2- " (classic) or "2 - " (wms),
 //   numbered=0          or the same names as the first's. Its events begin "unit2 "
@@ -35,33 +30,23 @@
 //   interfaces=0        the units' ports tell no device interface (DRV_QUERYDEVICEINTERFACE*;
 //                       otherwise a unit's two ports share one, classic drivers of other ports
 //                       answer 8, the service answers an empty one)
-//   busy_out=N          opening output N answers MMSYSERR_ALLOCATED (4), as if another
-//   busy_in=N           program had it; likewise input N
-//   caps_fail_out=N     midiOutGetDevCaps for output N answers MMSYSERR_NODRIVER (6)
-//   caps_fail_in=N      likewise for input N
+//   busy_out=N, busy_in=N   opening that port answers 4, as if another program had it
+//   caps_fail_out=N, caps_fail_in=N   its capabilities answer 6
 //   async_done=MS       midiOutLongMsg returns at once, MHDR_DONE and MOM_DONE come MS later
-//   refuse_release=K    midiOutUnprepareHeader answers 65 K times for the N-th long message
-//   refuse_release_at=N (0-based, counted from plug-in; default 0)
+//   refuse_release=K    midiOutUnprepareHeader answers 65 K times for the first long message
 //   replug_after=MS     an unplugged unit is plugged in again MS later (a fresh model)
 //   restart=1           once the unit has confirmed the end of an update it leaves USB and
 //                       (with replug_after) comes back running the new firmware
 //
-// Transcript: one line per event, "<ms> <event>", ms since the DLL was first used with three
-// decimals; hex bytes upper case, single spaces. The second unit's events begin "unit2 ".
-//   begin <pid>; configure <text>; configure-error <message>; plug; unplug
-//   open out|in <index>; close out|in; start in; stop in; reset in; reset out
-//   refused <function> <code>           a call refused (busy, pending, gone, scripted)
-//   reused <function>                   a header queued on another open handle was used
-//   rx <hex> / tx <hex>                 the unit received / sent a message
-//   other <hex>                         the host sent to a port that is not the unit's
-//   dropped <n> no-input|no-buffer|stray   unit bytes that found no input, buffer or SysEx
-//   done out                            an asynchronous long message completed
-//   late <function>                     its notifications were undelivered after 2 s
-//
-// Notifications: open, close and a synchronous send's MOM_DONE come on the caller's thread
-// inside the call; the rest from the stand-in's driver thread, one due message at a time.
-// Classic stop, reset and midiOutReset return once that thread has delivered what they
-// handed back (in place when called from a notification). Nothing reaches a closed handle.
+// Transcript: one line per event, "<ms> <event>" (ms since the DLL was first used, three
+// decimals; hex upper case): begin <pid>, configure <text>, configure-error <why>, plug,
+// unplug, open out|in <index>, close out|in, start|stop|reset in, reset out, rx <hex> (the
+// unit received), tx <hex> (it sent), other <hex> (sent to another port), refused <function>
+// <code>, reused <function> (a header queued on another open handle was used), dropped <n>
+// no-input|no-buffer|stray, done out (an asynchronous send), late <function> (notifications
+// undelivered after 2 s). The second unit's events begin "unit2 ". Open, close and a
+// synchronous send notify on the caller's thread, the rest from the driver thread, one due
+// message at a time; classic stop and reset return once their notifications ran.
 #pragma once
 #include <stdint.h>
 

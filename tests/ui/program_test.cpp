@@ -56,7 +56,7 @@ const Scenario kScenarios[] = {
     {"a busy input: the output is closed again", "normal;busy_in=1",
      {"pick tavi", "text device tavi not found", kInputBusy, "seq open: out 1", "log open=1",
       "log close out=1", "log rx F0=0"}},
-    {"no MIDI outputs", "no_ports=1",
+    {"no MIDI outputs", "outputs=;inputs=",
      {"drop", "box Warning|No MIDI outputs available", "entries No MIDI outputs available",
       "undrop 0", "text device tavi not found", "log open=0"}},
     {"unplugged while idle, its ports answering 1", "normal;unplug_after=2500;unplug_code=1",

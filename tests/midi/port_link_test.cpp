@@ -40,7 +40,7 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
              {"outputs=tavi;inputs=tavi MIDI In|tavi MIDI In;caps_fail_in=0", 0, 1, "tavi"},
              {"outputs=Other|tavi;inputs=tavi MIDI In;caps_fail_out=1", 1, -1,
               "Other|MIDI output 2"},
-             {"no_ports=1", 0, -1, ""},
+             {"outputs=;inputs=", 0, -1, ""},
              {"outputs=tavi Out|tavi Out;inputs=tavi In|tavi In", 1, 1, "tavi Out|tavi Out"},
              {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
               "Timecode Unit 31 Characters Out"},
@@ -77,6 +77,18 @@ TEST(PortLink, OpensAndClosesInOrderAndFailedOpensAnswerTheirCodes) {
     EXPECT_EQ(events.back(), "close out"); // after the output reset's channel messages
     events.resize(5);
     EXPECT_EQ(events, (Lines{"tx F0 2C 4D 21", "stop in", "reset in", "close in", "reset out"}));
+    // The open pair is found again at any index, by device or else by name: the other unit
+    // leaving renumbers the lists; this one leaving does not go unnoticed.
+    for (const char* scenario : {"units=2", "units=2;interfaces=0"}) {
+        Reset(scenario);
+        ASSERT_EQ(OpenOutputPort(2) + OpenInputPort(2), 0);
+        EXPECT_TRUE(PortsStillListed());
+        sim.api.unplug();
+        EXPECT_TRUE(PortsStillListed()) << scenario;
+        Reset(scenario, true);
+        sim.api.unplug();
+        EXPECT_FALSE(PortsStillListed()) << scenario;
+    }
     Reset("busy_out=1;busy_in=1"); // two ports each, the unit's taken by another program
     EXPECT_EQ(OpenOutputPort(1), -2);
     EXPECT_EQ(OpenInputPort(1), -4);

@@ -42,6 +42,8 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
               "Other|MIDI output 2"},
              {"outputs=;inputs=", 0, -1, ""},
              {"outputs=tavi Out|tavi Out;inputs=tavi In|tavi In", 1, 1, "tavi Out|tavi Out"},
+             // Names no rule pairs (a user's own), the same device.
+             {"outputs=Other|tavi Out;inputs=tavi-b In|Other", 1, 0, "Other|tavi Out"},
              {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
               "Timecode Unit 31 Characters Out"},
          }) {
@@ -107,6 +109,7 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
              {"unplug_code=6", "refused midiOutLongMsg 6", 1, true},
              {"unplug_code=5", "refused midiOutLongMsg 5", 1, true},
              {"unplug_code=1", "refused midiOutLongMsg 1", 1, true},
+             {"stack=wms", "refused midiOutPrepareHeader 6", 1, true}, // the input never closes
              {"refuse_release=4", "refused midiOutUnprepareHeader 65", 4, false},
              {"refuse_release=5", "refused midiOutUnprepareHeader 65", 5, true},
              {"async_done=50", "refused", 0, false},
@@ -114,13 +117,15 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
          }) {
         SCOPED_TRACE(scenario);
         Reset(scenario, true);
-        if (scenario[0] == 'u') {
+        if (scenario[0] == 'u' || scenario[0] == 's') {
             sim.api.unplug();
         }
         sim.api.clearTranscript();
         SendStatusRequest();
         EXPECT_EQ(sim.CountOf(refusal), refusals) << testing::PrintToString(sim.Events());
-        EXPECT_EQ(sim.Events("close"), (closes ? Lines{"close in", "close out"} : Lines{}));
+        EXPECT_EQ(sim.Events("close"), (!closes              ? Lines{}
+                                        : scenario[0] == 's' ? Lines{"close out"}
+                                                             : Lines{"close in", "close out"}));
         // The next send, from another thread as the worker's: the link was not left locked.
         sim.api.clearTranscript();
         HANDLE sender = CreateThread(

@@ -190,13 +190,17 @@ void CloseInputPort() {
     HMIDIIN handle = TheLink.input.load();
     if (handle) {
         ReceiveSet& set = *TheLink.receive.load();
-        const ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
+        ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
         TheLink.inputClosing.store(true, std::memory_order_release);
         // With their flags cleared the headers no longer count as prepared, so a hand-back
         // racing with this close is refused by the driver as well.
         set.headerX.dwFlags = 0;
         set.headerY.dwFlags = 0;
-        midiInStop(handle);
+        // A driver that answers for a lost unit here will never give the buffers back:
+        // waiting for it would only keep the window from saying so.
+        if (IsLostLinkCode(midiInStop(handle))) {
+            deadline = 0;
+        }
         for (MIDIHDR* header : {&set.headerX, &set.headerY}) {
             RepeatWhileStillPlaying(
                 [&] { return midiInUnprepareHeader(handle, header, sizeof(MIDIHDR)); }, deadline);

@@ -42,8 +42,10 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
               "Other|MIDI output 2"},
              {"outputs=;inputs=", 0, -1, ""},
              {"outputs=tavi Out|tavi Out;inputs=tavi In|tavi In", 1, 1, "tavi Out|tavi Out"},
-             // Names no rule pairs (a user's own), the same device.
+             // Names no rule pairs (a user's own), the same device; two units of one name that
+             // tell no device: the second of the name is the second unit.
              {"outputs=Other|tavi Out;inputs=tavi-b In|Other", 1, 0, "Other|tavi Out"},
+             {"stack=wms;units=2;numbered=0;interfaces=0", 2, 2, "Other|tavi|tavi"},
              {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
               "Timecode Unit 31 Characters Out"},
          }) {

@@ -62,16 +62,12 @@ const Scenario kScenarios[] = {
     {"unplugged while idle, its ports answering 1", "normal;unplug_after=2500;unplug_code=1",
      {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
       "off update settings", "entries ", "log close in=1", "log close out=1"}},
-    // Identical units under identical names: the second's ports are found by their device, or
-    // where no device is told, as the second of that name.
+    // Identical units under identical names: the second's ports are found by their device.
     {"two units of one name, the second picked: it alone is updated",
      "normal;units=2;numbered=0;second=update",
      {"drop", "undrop 2", "text device tavi in update mode", "seq open: out 2, in 2",
       "click update", "text line Programming successful", "log unit2 rx F0 2C 4D 30=2357",
       "log rx F0 2C 4D 30=0", "log rx F0 2C 4D 12=0"}, "both"},
-    {"two units of one name whose ports tell no device: the second of the name is the second",
-     "normal;units=2;numbered=0;second=update;interfaces=0",
-     {"drop", "undrop 2", "text device tavi in update mode", "seq open: out 2, in 2"}, "both"},
     // A removed unit's input never closes on the service; picked again at its new place, the
     // unit works, and no buffer of the abandoned input is used again.
     {"unplugged while idle and plugged in again at another index",

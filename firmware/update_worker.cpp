@@ -60,14 +60,11 @@ void WaitForReply(void*, unsigned ms, uint8_t awaited, uint8_t alternative) {
 }
 
 // Asked only while the unit erases, when nothing is sent that could find it gone: so besides
-// the ports themselves, ask the input whether it still answers (the status tick's probe, which
-// the window does not run during an update). 5 and 6 mean the unit is gone.
+// the ports themselves, ask the input whether it still answers and the lists whether they
+// still hold the ports (the status tick's checks, which the window does not run during an
+// update).
 bool LinkOpen(void*) {
-    if (!PortsOpen()) {
-        return false;
-    }
-    const unsigned probe = ProbeInputPort();
-    return probe != MMSYSERR_INVALHANDLE && probe != MMSYSERR_NODRIVER;
+    return PortsOpen() && !IsLostLinkCode(ProbeInputPort()) && PortsStillListed();
 }
 
 void PostStatus(void* context, int status) {

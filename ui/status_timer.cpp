@@ -36,7 +36,8 @@ void OnStatusTick(HWND dialog) {
     StopStatusTimer(dialog);
 
     // Starting the input again is harmless on a live port and fails on a lost one (or on none).
-    if (IsLostLinkCode(ProbeInputPort())) {
+    // Some drivers keep answering for a unit that is gone; its ports then leave the lists.
+    if (IsLostLinkCode(ProbeInputPort()) || !PortsStillListed()) {
         CloseInputPort();
         CloseOutputPort();
         TheDevice.DeviceMode.store(Absent);

@@ -5,6 +5,7 @@
 
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
+#include "protocol/device_state.h"
 #include "ui/ids.h"
 #include "ui/settings_controls.h"
 
@@ -12,7 +13,7 @@ WindowState TheWindow{nullptr, nullptr, {nullptr, nullptr, nullptr}, false, NOTH
 
 namespace {
 
-const char UPDATE_HELP[] =
+const char kUpdateHelp[] =
     "To program new firmware 2.1 you must boot tavi in update mode:\n\n"
     "Step 1:\n"
     "Hold down both keys while connecting the unit to the USB port of your computer.\n"
@@ -136,8 +137,7 @@ void OnCreate(HWND dialog) {
 }
 
 void OnClose(HWND dialog) {
-    CloseInputPort();
-    CloseOutputPort();
+    ForgetUnit();
     // The firmware image is not released: a running update worker may still be reading it.
     EndDialog(dialog, 0);
 }
@@ -161,7 +161,7 @@ void OnCommand(HWND dialog, unsigned id, unsigned notification, LPARAM value) {
         break;
     case IDC_HELP_UPDATE:
         if (notification == BN_CLICKED) {
-            ShowBox(dialog, UPDATE_HELP, "Help");
+            ShowBox(dialog, kUpdateHelp, "Help");
         }
         break;
     default:
@@ -180,6 +180,13 @@ bool IsSettingsRouted(UINT message) {
 
 void ShowBox(HWND window, const char* text, const char* caption) {
     MessageBoxA(window, text, caption, MB_OK);
+}
+
+void ForgetUnit() {
+    CloseInputPort();
+    CloseOutputPort();
+    TheDevice.DeviceMode.store(Absent);
+    TheWindow.lastShownMode = NOTHING_SHOWN;
 }
 
 void StartStatusTimer(HWND dialog) {

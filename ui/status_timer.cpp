@@ -37,10 +37,7 @@ void OnStatusTick(HWND dialog) {
 
     // Starting the input again is harmless on a live port and fails on a lost one (or on none).
     if (IsLostLinkCode(ProbeInputPort())) {
-        CloseInputPort();
-        CloseOutputPort();
-        TheDevice.DeviceMode.store(Absent);
-        TheWindow.lastShownMode = NOTHING_SHOWN;
+        ForgetUnit();
     }
 
     const uint8_t mode = LoadDeviceMode(TheDevice);

@@ -15,6 +15,8 @@
 //   status N; progress N            the worker's command, posted to the window
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
 //   again                           a second start of the program ends at once with 0
+//   picture 1:1|frame               the front panel shows at its own 200 x 70 pixels / fills
+//                                   its frame (133 x 43 dialog units, found from the bar's)
 // Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
 #include <windows.h>
@@ -320,6 +322,28 @@ bool Step(App& app, const std::string& step) {
             MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
             std::atoi(rest.c_str()));
     }
+    if (verb == "picture") {
+        RECT shown, bar;
+        HWND picture = FindWindowExA(app.dialog, nullptr, "Static", nullptr);
+        while (picture && (GetWindowLongA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
+            picture = FindWindowExA(app.dialog, picture, "Static", nullptr);
+        }
+        GetWindowRect(picture, &shown);
+        GetWindowRect(Control(app, "bar"), &bar); // 3, 114, 133, 7 in dialog units
+        MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&shown), 2);
+        MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&bar), 2);
+        // The frame maps as the bar does, position and size apart, by the font's units: as wide
+        // as the bar, and as high as the vertical unit found from the bar makes 43.
+        RECT frame = {bar.left, 0, bar.right, 0};
+        for (int unit = 1; unit < 64; ++unit) {
+            if (MulDiv(114, unit, 8) == bar.top && MulDiv(7, unit, 8) == bar.bottom - bar.top) {
+                frame.top = MulDiv(3, unit, 8), frame.bottom = frame.top + MulDiv(43, unit, 8);
+            }
+        }
+        const SIZE size = {shown.right - shown.left, shown.bottom - shown.top};
+        return rest == "1:1" ? size.cx == 200 && size.cy == 70
+                             : EqualRect(&shown, &frame) && size.cx > 200 && size.cy > 70;
+    }
     if (verb == "again") {
         App second = app;
         const bool ended = Start(app.path, second.process) && Step(second, "exit 0");
@@ -361,7 +385,19 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
     app.path = self;
     app.path = app.path.substr(0, app.path.find_last_of("\\/") + 1) + scenario.program;
-    if (!Start(app.path, app.process)) {
+    // Wine takes its display setting from here when a program starts.
+    HKEY desktop = nullptr;
+    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
+                    nullptr, &desktop, nullptr);
+    auto setDpi = [&](DWORD dpi) {
+        RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4);
+    };
+    setDpi(scenario.dpi);
+    const bool started = Start(app.path, app.process);
+    WaitForInputIdle(app.process.hProcess, WAIT_MS);
+    setDpi(96);
+    RegCloseKey(desktop);
+    if (!started) {
         return "cannot start " + app.path;
     }
     std::string failed;
@@ -370,7 +406,6 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     if (next == 1 && !Step(app, scenario.steps[0])) {
         failed = scenario.steps[0];
     }
-    WaitForInputIdle(app.process.hProcess, WAIT_MS);
     if (failed.empty() && !WaitUntil([&] {
             for (HWND window : Dialogs(app)) {
                 app.dialog = Text(window) == MAIN_TITLE ? window : app.dialog;

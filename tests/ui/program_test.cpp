@@ -40,7 +40,9 @@ const Scenario kScenarios[] = {
       "off update settings", "keeps device", // no timer runs before the list is first opened
       "drop", "entries Other|tavi", "undrop", "text device tavi not found", "entries ",
       "log open=0", "log rx=0", "key esc", "key enter", "click help", kUpdateHelp, "alive",
-      "close", "exit 0"}},
+      "picture 1:1", "close", "exit 0"}},
+    {"at 144 dpi the picture is scaled to its frame", "normal", {"picture frame"}, "classic",
+     "tavi-setup.exe", 144},
     {"the unit's pair of ports, the seven opening messages, closed input first", "normal",
      {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
       "exit 0", "seq close: in, out"}, "both"},

@@ -67,12 +67,21 @@ struct Bench {
     static void Done(void* c) { Log(c, "done"); }
 };
 
+// Plugs the unit in as the scenario says; false (unit untouched) when it is refused, which
+// must leave the defaults.
+bool PlugIn(UnitModel& unit, const std::string& scenario) {
+    UnitScenario parsed;
+    parsed.eraseMs = 7;
+    std::string error;
+    const bool taken = ParseScenario(scenario, parsed, error) == 0;
+    EXPECT_TRUE(taken || (!error.empty() && parsed.eraseMs == 0)) << scenario;
+    (void)(taken && (UnitPlugIn(unit, parsed, 0), true));
+    return taken;
+}
+
 using B = Bench;
 int RunVirtualWorker(Bench& b, const std::string& scenario, const FirmwareImage* image) {
-    UnitScenario parsed;
-    std::string error;
-    EXPECT_EQ(ParseScenario(scenario, parsed, error), 0) << error;
-    UnitPlugIn(b.unit, parsed, 0);
+    EXPECT_TRUE(PlugIn(b.unit, scenario));
     const UpdateIo io = {&b,        B::Send,   B::Code,     B::Clear, B::Version, B::Wait,
                          B::Linked, B::Status, B::Progress, B::Box,   B::Close};
     return RunUpdateWorker(io, image, B::Done);
@@ -249,31 +258,22 @@ TEST(UpdateSuccess, SendsEveryRecordInOrderWithItsProgress) {
               "370");
 }
 
-// Sends each message to the unit: hex between F0 2C 4D and F7, or a whole one (from F0), at 0
-// or at the time of a leading "@MS ". Lists the answers as hex, "@due" when not at once, or
-// "refused" for a scenario the model does not take.
+// Sends each message to the unit: the bytes between F0 2C 4D and F7, or a whole one (from F0),
+// at 0 or at the time of a leading "@MS ". Lists the answers in hex without their head and end,
+// "@due" when not at once, or "refused" for a scenario the model does not take.
 std::string Exchange(const std::string& scenario, const std::vector<std::string>& messages) {
-    UnitScenario parsed;
-    parsed.eraseMs = 7; // a refused text must leave the defaults
-    std::string error, answers;
-    if (ParseScenario(scenario, parsed, error) != 0) {
-        return error.empty() || parsed.eraseMs != 0 ? "refused?" : "refused";
-    }
     UnitModel unit;
-    UnitPlugIn(unit, parsed, 0);
+    std::string answers;
+    if (!PlugIn(unit, scenario)) {
+        return "refused";
+    }
     for (std::string message : messages) {
         const uint64_t at = message[0] == '@' ? std::stoul(message.substr(1)) : 0;
         message.erase(0, message[0] == '@' ? message.find(' ') + 1 : 0);
-        Bytes bytes(message.begin(), message.end());
-        if (message[0] != '\xF0') {
-            bytes = {0xF0, 0x2C, 0x4D};
-            for (size_t i = 0; i + 1 < message.size(); i += 3) {
-                bytes.push_back(uint8_t(std::stoul(message.substr(i, 2), nullptr, 16)));
-            }
-            bytes.push_back(0xF7);
-        }
+        message = message[0] == '\xF0' ? message : "\xF0\x2C\x4D" + message + "\xF7";
         std::vector<UnitOutput> out;
-        UnitReceive(unit, at, bytes.data(), bytes.size(), out);
+        UnitReceive(unit, at, reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                    out);
         for (const UnitOutput& o : out) {
             char hex[4];
             answers += answers.empty() ? "" : ",";
@@ -298,28 +298,29 @@ TEST(UnitModel, AnswersEachMessageAsItsScenarioSays) {
         // clang-format off
         // The running firmware: a set stores what the setting can take; every one is answered
         // with the value held; 7F asks. Other heads and lengths go unanswered.
-        {"normal", {"10", "52 7F", "52 01", "52 02", "53 7E", "53 7F", "56 10", "56 0F", "10 00",
-                    "\xF0\x41\x10\x52\x01\xF7", "12", "50"},
+        {"normal", {"\x10", "\x52\x7F", "\x52\x01", "\x52\x02", "\x53\x7E", "\x53\x7F",
+                    "\x56\x10", "\x56\x0F", std::string("\x10\0", 2), "\xF0\x41\x10\x52\x01\xF7",
+                    "\x12", "\x50"},
          " 21 32 31, 62 00, 62 01, 62 01, 63 7E, 63 7E, 66 08, 66 0F"},
-        {"settings=1,0,1,0,5,11", {"52 7F", "55 7F", "58 7F", "59 7F", "53 7F", "56 7F"},
+        {"settings=1,0,1,0,5,11", {"\x52\x7F", "\x55\x7F", "\x58\x7F", "\x59\x7F", "\x53\x7F", "\x56\x7F"},
          " 62 01, 65 00, 68 01, 69 00, 63 05, 66 0B"},
-        {"old", {"10", "52 7F"}, " 21 32 30"},
+        {"old", {"\x10", "\x52\x7F"}, " 21 32 30"},
         // The boot loader: records only after an erase, in order and intact; Status reports what
         // was written; Finish starts it.
-        {"update;version=3337", {"10", "52 7F", good, "12", "10", good, "10", good, bad, next,
-                                 "50", "10", "52 7F"},
+        {"update;version=3337", {"\x10", "\x52\x7F", good, "\x12", "\x10", good, "\x10", good, bad,
+                                 next, "\x50", "\x10", "\x52\x7F"},
          " 20 33 37, 4E, 22, 20 7F 7F, 40, 20 32 31, 4E, 4E, 40, 60, 21 32 31, 62 00"},
-        {"update;running_from_status=1", {"10", "10"}, " 20 32 31, 21 32 31"},
-        {"update;delay=5;erase=100", {"12", "@50 10", "@100 10"}, " 22@105, 20 7F 7F@105"},
-        {"update;finish=30", {"50"}, " 60@30"},
+        {"update;running_from_status=1", {"\x10", "\x10"}, " 20 32 31, 21 32 31"},
+        {"update;delay=5;erase=100", {"\x12", "@50 \x10", "@100 \x10"}, " 22@105, 20 7F 7F@105"},
+        {"update;finish=30", {"\x50"}, " 60@30"},
         // Record faults hit every record from the one named, in this order.
-        {"update;odd=1x1;reject=1x1;silent=1x1;late=1x9", {"12", good, next, next, next, next},
+        {"update;odd=1x1;reject=1x1;silent=1x1;late=1x9", {"\x12", good, next, next, next, next},
          " 22, 40, 20 32 31, 4E, 40@9"},
         // Gone: nothing more is answered, nor what would be due after.
-        {"normal;unplug_after=10", {"10", "@10 10"}, " 21 32 31"},
-        {"normal;delay=20;unplug_after=10", {"10"}, ""},
-        {"update;unplug_record=0", {"12", good, "10"}, " 22"},
-        {"update;unplug_erase=1;erase=10", {"12"}, ""},
+        {"normal;unplug_after=10", {"\x10", "@10 \x10"}, " 21 32 31"},
+        {"normal;delay=20;unplug_after=10", {"\x10"}, ""},
+        {"update;unplug_record=0", {"\x12", good, "\x10"}, " 22"},
+        {"update;unplug_erase=1;erase=10", {"\x12"}, ""},
         {"update;bogus=1", {}, "refused"}, {"normal;update", {}, "refused"}, {"fast", {}, "refused"},
         {"update;reject=1", {}, "refused"}, {"update;version=8080", {}, "refused"},
         {"settings=1,0,1,0,127,8", {}, "refused"}, {"update;late=x5", {}, "refused"},

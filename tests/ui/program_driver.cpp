@@ -324,12 +324,8 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "picture") {
         RECT shown, bar;
-        HWND picture = FindWindowExA(app.dialog, nullptr, "Static", nullptr);
-        while (picture && (GetWindowLongA(picture, GWL_STYLE) & SS_TYPEMASK) != SS_BITMAP) {
-            picture = FindWindowExA(app.dialog, picture, "Static", nullptr);
-        }
-        GetWindowRect(picture, &shown);
-        GetWindowRect(Control(app, "bar"), &bar); // 3, 114, 133, 7 in dialog units
+        GetWindowRect(GetDlgItem(app.dialog, -1), &shown); // the first control without an id
+        GetWindowRect(Control(app, "bar"), &bar);          // 3, 114, 133, 7 in dialog units
         MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&shown), 2);
         MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&bar), 2);
         // The frame maps as the bar does, position and size apart, by the font's units: as wide
@@ -386,17 +382,14 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     app.path = self;
     app.path = app.path.substr(0, app.path.find_last_of("\\/") + 1) + scenario.program;
     // Wine takes its display setting from here when a program starts.
-    HKEY desktop = nullptr;
-    RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE,
-                    nullptr, &desktop, nullptr);
-    auto setDpi = [&](DWORD dpi) {
-        RegSetValueExA(desktop, "LogPixels", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dpi), 4);
+    const auto setDpi = [](DWORD dpi) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                        4);
     };
     setDpi(scenario.dpi);
     const bool started = Start(app.path, app.process);
     WaitForInputIdle(app.process.hProcess, WAIT_MS);
     setDpi(96);
-    RegCloseKey(desktop);
     if (!started) {
         return "cannot start " + app.path;
     }

@@ -20,9 +20,7 @@ static double workerCpuMs = 0;
 static BOOL WINAPI Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     FILETIME t[4];
     GetThreadTimes(GetCurrentThread(), &t[0], &t[1], &t[2], &t[3]);
-    workerCpuMs = double(((ULONGLONG(t[2].dwHighDateTime) + t[3].dwHighDateTime) << 32) +
-                         t[2].dwLowDateTime + t[3].dwLowDateTime) /
-                  1e4; // kernel + user
+    workerCpuMs = (double(t[2].dwLowDateTime) + t[3].dwLowDateTime) / 1e4; // kernel + user
     static const auto post = reinterpret_cast<decltype(&PostMessageA)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "PostMessageA")));
     return post(window, message, wParam, lParam);

@@ -87,18 +87,18 @@ bool ParseFlag(const std::string& text, bool& flag) {
 // One "key=value" knob. Empty string when understood, else what went wrong.
 std::string ApplyKnob(const std::string& key, const std::string& value, UnitScenario& s) {
     unsigned long number = 0;
-    const unsigned long MAX_MS = 86400000; // a day: longer than any test or run
+    const unsigned long kMaxMs = 86400000; // a day: longer than any test or run
     if (key == "delay") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "delay=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
+        if (!ParseNumber(value, kMaxMs, number))
+            return "delay=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
         s.replyDelayMs = static_cast<unsigned>(number);
     } else if (key == "erase") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "erase=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
+        if (!ParseNumber(value, kMaxMs, number))
+            return "erase=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
         s.eraseMs = static_cast<unsigned>(number);
     } else if (key == "finish") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "finish=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
+        if (!ParseNumber(value, kMaxMs, number))
+            return "finish=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
         s.finishMs = static_cast<unsigned>(number);
     } else if (key == "odd" || key == "reject" || key == "silent" || key == "late") {
         int& record = key == "odd"      ? s.oddRecord
@@ -120,8 +120,8 @@ std::string ApplyKnob(const std::string& key, const std::string& value, UnitScen
         if (!ParseFlag(value, s.unplugDuringErase))
             return "unplug_erase wants 0 or 1";
     } else if (key == "unplug_after") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "unplug_after=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
+        if (!ParseNumber(value, kMaxMs, number))
+            return "unplug_after=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
         s.unplugAfterMs = static_cast<long>(number);
     } else if (key == "running_from_status") {
         if (!ParseNumber(value, INT_MAX, number))

@@ -30,8 +30,8 @@
 
 namespace {
 
-constexpr DWORD WAIT_MS = 60000; // far above anything the program does, a full update included
-const char MAIN_TITLE[] = " tavi setup 2.1";
+constexpr DWORD kWaitMs = 60000; // far above anything the program does, a full update included
+const char kMainTitle[] = " tavi setup 2.1";
 // The controls by the names the steps give them; "settings" stands for the seven of them.
 // clang-format off
 const std::pair<const char*, int> kControls[] = {
@@ -59,7 +59,7 @@ bool Start(const std::string& path, PROCESS_INFORMATION& process) {
                           &startup, &process) != FALSE;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = WAIT_MS) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = kWaitMs) {
     for (const ULONGLONG end = GetTickCount64() + boundMs; !condition(); Sleep(20)) {
         if (GetTickCount64() >= end) {
             return false;
@@ -104,7 +104,7 @@ std::vector<HWND> Dialogs(const App& app) {
 }
 HWND Box(const App& app) {
     for (HWND window : Dialogs(app)) {
-        if (window != app.dialog && Text(window) != MAIN_TITLE) {
+        if (window != app.dialog && Text(window) != kMainTitle) {
             return window;
         }
     }
@@ -213,7 +213,7 @@ bool Step(App& app, const std::string& step) {
         return WaitUntil([&] { return Entries(list) == rest; });
     }
     if (verb == "text" || verb == "now") {
-        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : WAIT_MS);
+        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
     }
     if (verb == "pos" || verb == "past") {
         const LRESULT n = std::atoi(arg.c_str());
@@ -255,7 +255,7 @@ bool Step(App& app, const std::string& step) {
         PostMessageW(field, EM_SETSEL, 0, 1);
         return WaitUntil([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
                SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                                   SMTO_NORMAL, WAIT_MS, &ignored) &&
+                                   SMTO_NORMAL, kWaitMs, &ignored) &&
                PostMessageW(field, WM_KILLFOCUS, 0, 0);
     }
     if (verb == "arrow") {
@@ -300,7 +300,7 @@ bool Step(App& app, const std::string& step) {
         const std::string prefix = rest.substr(0, rest.rfind('='));
         const size_t n = size_t(std::atoi(rest.c_str() + prefix.size() + 1));
         size_t seen = 0;
-        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? WAIT_MS : 0);
+        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? kWaitMs : 0);
         return seen == n ||
                (fprintf(stderr, "the transcript holds %zu such events\n", seen), false);
     }
@@ -353,7 +353,7 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "exit" || verb == "alive") {
         const DWORD ended =
-            WaitForSingleObject(app.process.hProcess, verb == "exit" ? WAIT_MS : 300);
+            WaitForSingleObject(app.process.hProcess, verb == "exit" ? kWaitMs : 300);
         return verb == "alive"
                    ? ended == WAIT_TIMEOUT
                    : ended == WAIT_OBJECT_0 && GetExitCodeProcess(app.process.hProcess, &code) &&
@@ -388,7 +388,7 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     };
     setDpi(scenario.dpi);
     const bool started = Start(app.path, app.process);
-    WaitForInputIdle(app.process.hProcess, WAIT_MS);
+    WaitForInputIdle(app.process.hProcess, kWaitMs);
     setDpi(96);
     if (!started) {
         return "cannot start " + app.path;
@@ -401,7 +401,7 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     }
     if (failed.empty() && !WaitUntil([&] {
             for (HWND window : Dialogs(app)) {
-                app.dialog = Text(window) == MAIN_TITLE ? window : app.dialog;
+                app.dialog = Text(window) == kMainTitle ? window : app.dialog;
             }
             return app.dialog != nullptr;
         })) {

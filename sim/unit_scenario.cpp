@@ -88,18 +88,17 @@ bool ParseFlag(const std::string& text, bool& flag) {
 std::string ApplyKnob(const std::string& key, const std::string& value, UnitScenario& s) {
     unsigned long number = 0;
     const unsigned long kMaxMs = 86400000; // a day: longer than any test or run
-    if (key == "delay") {
+    unsigned* const ms = key == "delay"    ? &s.replyDelayMs
+                         : key == "erase"  ? &s.eraseMs
+                         : key == "finish" ? &s.finishMs
+                                           : nullptr;
+    if (ms != nullptr || key == "unplug_after") {
         if (!ParseNumber(value, kMaxMs, number))
-            return "delay=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
-        s.replyDelayMs = static_cast<unsigned>(number);
-    } else if (key == "erase") {
-        if (!ParseNumber(value, kMaxMs, number))
-            return "erase=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
-        s.eraseMs = static_cast<unsigned>(number);
-    } else if (key == "finish") {
-        if (!ParseNumber(value, kMaxMs, number))
-            return "finish=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
-        s.finishMs = static_cast<unsigned>(number);
+            return key + "=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
+        if (ms != nullptr)
+            *ms = static_cast<unsigned>(number);
+        else
+            s.unplugAfterMs = static_cast<long>(number);
     } else if (key == "odd" || key == "reject" || key == "silent" || key == "late") {
         int& record = key == "odd"      ? s.oddRecord
                       : key == "reject" ? s.rejectRecord
@@ -119,10 +118,6 @@ std::string ApplyKnob(const std::string& key, const std::string& value, UnitScen
     } else if (key == "unplug_erase") {
         if (!ParseFlag(value, s.unplugDuringErase))
             return "unplug_erase wants 0 or 1";
-    } else if (key == "unplug_after") {
-        if (!ParseNumber(value, kMaxMs, number))
-            return "unplug_after=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
-        s.unplugAfterMs = static_cast<long>(number);
     } else if (key == "running_from_status") {
         if (!ParseNumber(value, INT_MAX, number))
             return "running_from_status=N wants a status request number from 0";

@@ -94,9 +94,10 @@ HBITMAP ScaleFrontPanel(int width, int height) {
 }
 
 // The picture control takes the bitmap's own 200 x 70 pixels, which is what it shows at 96 dpi,
-// pixel for pixel (its frame maps to 199 pixels there: the template's units are rounded). At
-// other settings the dialog grows with its font while a bitmap keeps its pixels, so the picture
-// is scaled smoothly to its frame; otherwise it would leave a gap or run under the port list.
+// pixel for pixel: its frame, in the template's rounded units, may miss that by a pixel, and
+// smoothing it into such a frame would blur the display's thin segments. At other settings the
+// dialog grows with its font while a bitmap keeps its pixels, so the picture is scaled smoothly to
+// its frame; otherwise it would leave a gap or run under the port list.
 void FitPictureToFrame(HWND dialog) {
     HWND picture = nullptr;
     EnumChildWindows(dialog, FindPicture, reinterpret_cast<LPARAM>(&picture));

@@ -47,8 +47,8 @@
 //   names=legacy|new    the default port names: tavi / tavi MIDI In, or tavi Out / tavi In
 //   units=2             a second tavi, with its own unit model, on a pair of ports added at
 //                       the end of both lists: 2- tavi / 2- tavi MIDI In, or under new names
-//                       tavi (2) Out / tavi (2) In. It runs the same knobs; its state file is
-//                       the first's path with "-2" added. The control functions steer unit 1
+//                       tavi (2) Out / tavi (2) In. It runs the same knobs. The control
+//                       functions steer unit 1
 //   second=BASE         the second unit's base (normal, update, old), when not the first's
 //
 // Transcript: one line per event, "<ms> <event>\n", where <ms> is milliseconds since the DLL

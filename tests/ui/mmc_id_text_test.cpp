@@ -7,7 +7,8 @@ TEST(MmcIdText, GivesTheIdOrKeepsTheCurrentOne) {
     const struct {
         const char* text;
         uint8_t current, expected;
-    } rows[] = {// clang-format off
+    } rows[] = {
+        // clang-format off
         // Accepted: one to three digits, leading zeros; only the first three characters are read.
         {"05", 42, 5}, {"007", 42, 7}, {"099", 42, 99}, {"100", 42, 100}, {"42", 0, 42},
         {"0051", 42, 5}, {"126x", 42, 126}, {"7", 42, 7},

@@ -51,9 +51,9 @@ bool ReplyAwaited(const void* arg) {
            (codes->awaited == 0 || code == codes->awaited || code == codes->alternative);
 }
 
-// A record's answer usually comes within a millisecond or two, so the short pauses only yield
-// the processor; the 50 ms pauses sleep on the event the receive path sets after storing a
-// reply. A stray reply wakes the worker but does not end the pause.
+// Every pause sleeps on the event the receive path sets after storing a reply, so the worker
+// uses no processor while the unit works and sends the next record the moment the answer is
+// stored. A stray reply wakes the worker but does not end the pause.
 void WaitForReply(void*, unsigned ms, uint8_t awaited, uint8_t alternative) {
     const AwaitedCodes codes{awaited, alternative};
     PauseUntil(ms, ReplyAwaited, &codes, ReplyStoredEvent());

@@ -38,10 +38,7 @@ void OnStatusTick(HWND dialog) {
     // Starting the input again is harmless on a live port and fails on a lost one (or on none).
     // Some drivers keep answering for a unit that is gone; its ports then leave the lists.
     if (IsLostLinkCode(ProbeInputPort()) || !PortsStillListed()) {
-        CloseInputPort();
-        CloseOutputPort();
-        TheDevice.DeviceMode.store(Absent);
-        TheWindow.lastShownMode = NOTHING_SHOWN;
+        ForgetUnit();
     }
 
     const uint8_t mode = LoadDeviceMode(TheDevice);

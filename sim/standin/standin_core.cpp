@@ -168,15 +168,13 @@ int ApplyScenario(const std::string& text) {
     UnitScenario scenarios[MAX_UNITS];
     bool parsed = ParsePortSetup(text, ports, modelText, error) == 0 &&
                   ParseScenario(modelText, scenarios[0], error) == 0;
-    // The second unit runs the same knobs from its own base, if given, and own state file.
+    // The second unit runs the same knobs from a base of its own, if given.
     if (parsed && ports.units == 2) {
         const size_t knobs = modelText.find(';');
         const std::string secondText =
             (ports.secondBase.empty() ? modelText.substr(0, knobs) : ports.secondBase) +
             (knobs == std::string::npos ? "" : modelText.substr(knobs));
         parsed = ParseScenario(secondText, scenarios[1], error) == 0;
-        if (!scenarios[1].stateFile.empty())
-            scenarios[1].stateFile += "-2";
     }
     if (!parsed) {
         Log("configure-error %s", error.empty() ? "scenario not understood" : error.c_str());

@@ -13,17 +13,20 @@ void ClearAndSend(const UpdateIo& io, const SysExMessage& message) {
 }
 
 // The short waits of the handshake, the check and the finish: the code is tested before each of
-// HANDSHAKE_PAUSES pauses. Returns the first code that is one of the two awaited ones, or 0 when
-// the pauses ran out without either (a code nobody waits for is treated like no reply).
+// HANDSHAKE_PAUSES pauses and once after the last, since that pause ends early on the very reply
+// it waits for. Returns the first code that is one of the two awaited ones, or 0 when the pauses
+// ran out without either (a code nobody waits for is treated like no reply).
 uint8_t AwaitEither(const UpdateIo& io, uint8_t awaited, uint8_t alternative) {
-    for (unsigned pauses = 0; pauses < HANDSHAKE_PAUSES; ++pauses) {
+    for (unsigned pauses = 0;; ++pauses) {
         const uint8_t code = io.ReadReplyCode(io.context);
         if (code == awaited || (alternative != 0 && code == alternative)) {
             return code;
         }
+        if (pauses == HANDSHAKE_PAUSES) {
+            return 0;
+        }
         io.WaitForReply(io.context, HANDSHAKE_PAUSE_MS, awaited, alternative);
     }
-    return 0;
 }
 
 int Fail(const UpdateIo& io, int status) {
@@ -44,8 +47,9 @@ int Handshake(const UpdateIo& io) {
     return Fail(io, UPDATE_TIMEOUT);
 }
 
-// Erasing takes the unit a while, so this wait is long; but it is bounded, and it ends at once
-// when the ports are gone, since then no answer can ever come.
+// Erasing takes the unit a while, so this wait is long; but it is bounded, and before each of
+// its pauses it asks whether the link is still there: once the unit is known to be gone, no
+// answer can ever come, and the wait ends at that test rather than after its 90 s.
 int Erase(const UpdateIo& io) {
     io.PostStatus(io.context, UPDATE_ERASING);
     ClearAndSend(io, MessageTable[MSG_ERASE_REQUEST]);

@@ -51,23 +51,20 @@ bool ReplyAwaited(const void* arg) {
            (codes->awaited == 0 || code == codes->awaited || code == codes->alternative);
 }
 
-// A record's answer usually comes within a millisecond or two, so the short pauses only yield
-// the processor; the 50 ms pauses sleep on the event the receive path sets after storing a
-// reply. A stray reply wakes the worker but does not end the pause.
+// Every pause sleeps on the event the receive path sets after storing a reply, so the worker
+// uses no processor while the unit works and sends the next record the moment the answer is
+// stored. A stray reply wakes the worker but does not end the pause.
 void WaitForReply(void*, unsigned ms, uint8_t awaited, uint8_t alternative) {
     const AwaitedCodes codes{awaited, alternative};
     PauseUntil(ms, ReplyAwaited, &codes, ReplyStoredEvent());
 }
 
 // Asked only while the unit erases, when nothing is sent that could find it gone: so besides
-// the ports themselves, ask the input whether it still answers (the status tick's probe, which
-// the window does not run during an update). 5 and 6 mean the unit is gone.
+// the ports themselves, ask the input whether it still answers and the lists whether they
+// still hold the ports (the status tick's checks, which the window does not run during an
+// update).
 bool LinkOpen(void*) {
-    if (!PortsOpen()) {
-        return false;
-    }
-    const unsigned probe = ProbeInputPort();
-    return probe != MMSYSERR_INVALHANDLE && probe != MMSYSERR_NODRIVER;
+    return PortsOpen() && !IsLostLinkCode(ProbeInputPort()) && PortsStillListed();
 }
 
 void PostStatus(void* context, int status) {

@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr LONGLONG kSpinMs = 2;
+constexpr LONGLONG kSpinMs = 2; // only without a wake event
 
 LONGLONG Ticks() {
     LARGE_INTEGER now;
@@ -16,7 +16,7 @@ bool PauseUntil(unsigned ms, bool (*done)(const void* arg), const void* arg, HAN
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     const LONGLONG start = Ticks();
-    const LONGLONG spinEnd = start + frequency.QuadPart * kSpinMs / 1000;
+    const LONGLONG spinEnd = wake ? start : start + frequency.QuadPart * kSpinMs / 1000;
     const LONGLONG end = start + frequency.QuadPart * ms / 1000;
     for (;;) {
         if (done(arg)) {

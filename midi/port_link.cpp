@@ -54,18 +54,19 @@ void CALLBACK ReceiveNotification(HMIDIIN input, UINT message, DWORD_PTR /*insta
     if (input != TheLink.input.load()) {
         return;
     }
+    ReceiveSet* set = TheLink.receive.load();
     MIDIHDR* completed = reinterpret_cast<MIDIHDR*>(param1);
     MIDIHDR* other = nullptr;
     std::atomic<bool>* completedRead = nullptr;
     std::atomic<bool>* otherRead = nullptr;
-    if (completed == &TheLink.headerX) {
-        other = &TheLink.headerY;
-        completedRead = &TheLink.readX;
-        otherRead = &TheLink.readY;
-    } else if (completed == &TheLink.headerY) {
-        other = &TheLink.headerX;
-        completedRead = &TheLink.readY;
-        otherRead = &TheLink.readX;
+    if (set && completed == &set->headerX) {
+        other = &set->headerY;
+        completedRead = &set->readX;
+        otherRead = &set->readY;
+    } else if (set && completed == &set->headerY) {
+        other = &set->headerX;
+        completedRead = &set->readY;
+        otherRead = &set->readX;
     } else {
         return; // not one of ours: a late notification for a header we no longer know
     }
@@ -100,6 +101,7 @@ int OpenOutputPort(unsigned output) {
     if (output >= midiOutGetNumDevs()) {
         result = -1;
     } else {
+        TheLink.outputListed = ReadIdentity(false, output);
         HMIDIOUT handle = nullptr;
         if (midiOutOpen(&handle, output, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) {
             TheLink.output.store(handle);
@@ -117,24 +119,30 @@ namespace {
 int OpenInputSteps(unsigned input) {
     ReplyStoredEvent(); // made here, not first on the notification thread
     TheLink.inputClosing.store(false, std::memory_order_release);
+    TheLink.inputListed = ReadIdentity(true, input);
+    ReceiveSet* set = TheLink.sets;
+    while (set->abandoned) {
+        if (++set == TheLink.sets + RECEIVE_SETS) {
+            return -6; // every set is still held by a driver
+        }
+    }
+    TheLink.receive.store(set);
     HMIDIIN handle = nullptr;
     if (midiInOpen(&handle, input, reinterpret_cast<DWORD_PTR>(&ReceiveNotification), 0,
                    CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
         return -4;
     }
     TheLink.input.store(handle);
-    ResetReceiveHeader(TheLink.headerX, TheLink.bufferA);
-    if (midiInPrepareHeader(handle, &TheLink.headerX, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
-        return -6;
+    for (MIDIHDR* header : {&set->headerX, &set->headerY}) {
+        ResetReceiveHeader(*header, header == &set->headerX ? set->bufferA : set->bufferB);
+        if (midiInPrepareHeader(handle, header, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
+            return -6;
+        }
     }
-    ResetReceiveHeader(TheLink.headerY, TheLink.bufferB);
-    if (midiInPrepareHeader(handle, &TheLink.headerY, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
-        return -6;
-    }
-    TheLink.readX.store(false);
-    TheLink.readY.store(false);
-    if (midiInAddBuffer(handle, &TheLink.headerX, sizeof(MIDIHDR)) != MMSYSERR_NOERROR ||
-        midiInAddBuffer(handle, &TheLink.headerY, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
+    set->readX.store(false);
+    set->readY.store(false);
+    if (midiInAddBuffer(handle, &set->headerX, sizeof(MIDIHDR)) != MMSYSERR_NOERROR ||
+        midiInAddBuffer(handle, &set->headerY, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
         return -7;
     }
     if (midiInStart(handle) != MMSYSERR_NOERROR) {
@@ -166,8 +174,12 @@ void CloseOutputPort() {
         const ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
         midiOutReset(handle);
         // Should the driver still refuse after the bounded retries, the handle is given up
-        // rather than the window hung; the port counts as closed either way.
-        RepeatWhileStillPlaying([&] { return midiOutClose(handle); }, deadline);
+        // rather than the window hung, and with it the send header it may still hold.
+        if (RepeatWhileStillPlaying([&] { return midiOutClose(handle); }, deadline) !=
+                MMSYSERR_NOERROR &&
+            TheLink.sendHeader < SEND_HEADERS) {
+            ++TheLink.sendHeader;
+        }
         TheLink.output.store(nullptr);
     }
     UnlockLink();
@@ -177,21 +189,26 @@ void CloseInputPort() {
     LockLink();
     HMIDIIN handle = TheLink.input.load();
     if (handle) {
-        const ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
+        ReceiveSet& set = *TheLink.receive.load();
+        ULONGLONG deadline = GetTickCount64() + CLOSE_BUDGET_MS;
         TheLink.inputClosing.store(true, std::memory_order_release);
         // With their flags cleared the headers no longer count as prepared, so a hand-back
         // racing with this close is refused by the driver as well.
-        TheLink.headerX.dwFlags = 0;
-        TheLink.headerY.dwFlags = 0;
-        midiInStop(handle);
-        RepeatWhileStillPlaying(
-            [&] { return midiInUnprepareHeader(handle, &TheLink.headerX, sizeof(MIDIHDR)); },
-            deadline);
-        RepeatWhileStillPlaying(
-            [&] { return midiInUnprepareHeader(handle, &TheLink.headerY, sizeof(MIDIHDR)); },
-            deadline);
+        set.headerX.dwFlags = 0;
+        set.headerY.dwFlags = 0;
+        // A driver that answers for a lost unit here will never give the buffers back:
+        // waiting for it would only keep the window from saying so.
+        if (IsLostLinkCode(midiInStop(handle))) {
+            deadline = 0;
+        }
+        for (MIDIHDR* header : {&set.headerX, &set.headerY}) {
+            RepeatWhileStillPlaying(
+                [&] { return midiInUnprepareHeader(handle, header, sizeof(MIDIHDR)); }, deadline);
+        }
         midiInReset(handle);
-        RepeatWhileStillPlaying([&] { return midiInClose(handle); }, deadline);
+        // A close still refused keeps its buffers queued for good (the newer Windows MIDI
+        // service, once the unit has left USB): they are left to that handle.
+        set.abandoned = RepeatWhileStillPlaying([&] { return midiInClose(handle); }, deadline) != 0;
         TheLink.input.store(nullptr);
     }
     UnlockLink();
@@ -203,8 +220,12 @@ bool PortsOpen() {
 
 unsigned ProbeInputPort() {
     // With no input open the probe is made on no handle at all, which the platform answers
-    // like a lost port (5), so the caller needs no case of its own.
-    return midiInStart(TheLink.input.load());
+    // like a lost port (5), so the caller needs no case of its own. Under the lock: the window
+    // may close the input while the worker probes.
+    LockLink();
+    const unsigned result = midiInStart(TheLink.input.load());
+    UnlockLink();
+    return result;
 }
 
 bool IsLostLinkCode(unsigned result) {

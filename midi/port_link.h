@@ -11,8 +11,12 @@
 int FillPortList(HWND list);
 
 // Index of the input that pairs with output by MatchInput (midi/port_pairing.h) over the listed
-// names, or -1.
+// names and device interfaces, or -1.
 int FindInputForOutput(unsigned output);
+// False when a port of the open pair is no longer listed (its device interface, or its name
+// where it told none, at any index): the unit is gone even if its handles still answer.
+// True while no pair is open.
+bool PortsStillListed();
 
 // 0; -1 index not below the number of outputs; -2 open failed.
 int OpenOutputPort(unsigned output);
@@ -34,8 +38,8 @@ void SendSysEx(const uint8_t* bytes, size_t length);
 bool PortsOpen();
 // The liveness probe: midiInStart on the open input (or on no handle): its MMRESULT.
 unsigned ProbeInputPort();
-// Whether a call's answer means the unit is gone: 5 and 6 on the classic stack, 1 on the newer
-// Windows 11 MIDI layer, where every later call on a removed unit would block for seconds.
+// Whether a call's answer means the unit is gone: 5 and 6, and 1, which older builds of the
+// Windows 11 MIDI service answer to a send the unit is no longer there to take.
 bool IsLostLinkCode(unsigned result);
 
 // An auto-reset event the receive path sets after every reply it stored, so a waiting update

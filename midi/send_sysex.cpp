@@ -29,16 +29,21 @@ void SendSysEx(const uint8_t* bytes, size_t length) {
     // taken one at a time.
     LockLink();
     const HMIDIOUT output = TheLink.output.load();
-    if (!output || !bytes || length == 0) {
+    // Every send header left with a refused output: nothing can be sent safely any more.
+    if (!output || !bytes || length == 0 || TheLink.sendHeader == SEND_HEADERS) {
         UnlockLink();
         return;
     }
-    MIDIHDR& header = TheLink.sendHeader;
+    MIDIHDR& header = TheLink.sendHeaders[TheLink.sendHeader];
     header = MIDIHDR{};
     header.lpData = reinterpret_cast<LPSTR>(const_cast<uint8_t*>(bytes));
     header.dwBufferLength = static_cast<DWORD>(length);
     header.dwFlags = 0;
-    if (midiOutPrepareHeader(output, &header, sizeof(MIDIHDR)) != MMSYSERR_NOERROR) {
+    const MMRESULT prepared = midiOutPrepareHeader(output, &header, sizeof(MIDIHDR));
+    if (prepared != MMSYSERR_NOERROR) {
+        if (IsLostLinkCode(prepared)) {
+            CloseBothPorts(); // the newer Windows MIDI service refuses even this once it is gone
+        }
         UnlockLink();
         return;
     }

@@ -26,9 +26,12 @@ constexpr uint32_t FLASH_SIZE = 1u << 21;
 //          Status, leaves setting messages unanswered)
 //   delay=MS                every reply is due MS after the message that asked for it
 //   erase=MS                erasing takes MS; nothing is answered meanwhile
-//   reject=RECORDxTIMES     data record RECORD (0-based) is answered 0x4E its first TIMES times
-//   silent=RECORDxTIMES     data record RECORD gets no answer for TIMES sendings (after any
-//                           rejections of the same record)
+//   finish=MS               the boot loader answers Finish MS late (it starts the firmware)
+//   odd=RECORDxTIMES        data records from RECORD on (0-based) are each first answered
+//                           TIMES times with a status reply, neither acceptance nor rejection
+//   reject=RECORDxTIMES     then answered 0x4E TIMES times
+//   silent=RECORDxTIMES     then get no answer for TIMES sendings
+//   late=RECORDxMS          then their acceptance comes MS late
 //   unplug_record=N         the unit vanishes when data record N arrives (it is not answered)
 //   unplug_erase=1          the unit vanishes halfway through erasing (before 0x22)
 //   unplug_after=MS         the unit vanishes MS after it was plugged in
@@ -36,15 +39,12 @@ constexpr uint32_t FLASH_SIZE = 1u << 21;
 //                           are answered 0x21, even by the boot loader
 //   version=HHHH            the two version bytes, in hex (3231 = '2','1'; 327F; 7F7F): what
 //                           the running firmware reports, or the boot loader before erasing
-//   check_invalid=1         once a record has been written, Status reports version 7F 7F
-//   noise=N                 every N-th reply (1-based count: N, 2N, ...) is preceded by unasked
-//                           and malformed traffic (see UnitNoise below)
-//   state=PATH              settings are kept in this text file across plug-ins
-//   settings=B,F,L,W,ID,LV  settings at plug-in when no state file supplies them: blank zero,
-//                           blank frames, no stationary LTC, flywheel (0/1), MMC ID (0..126),
-//                           brightness (0..15). Default 0,0,0,0,0,8.
+//   settings=B,F,L,W,ID,LV  settings at plug-in: blank zero, blank frames, no stationary LTC,
+//                           flywheel (0/1), MMC ID (0..126), brightness (0..15). Default
+//                           0,0,0,0,0,8.
 // A record's number is its position in the image: the count of records accepted since the
-// last erase when it arrives. A resend of a record keeps its number.
+// last erase when it arrives. A resend of a record keeps its number. After an erase, Status
+// reports the first two bytes written (7F 7F while none are).
 
 struct UnitSettings {
     uint8_t options[4]; // blank zero, blank frames, no stationary LTC, flywheel: 0 or 1
@@ -55,37 +55,33 @@ struct UnitSettings {
 // The knobs of a scenario. Default-initialised means: a unit running firmware 2.1 that answers
 // everything at once.
 struct UnitScenario {
-    bool updateMode = false;          // starts as the boot loader (both keys held at plug-in)
-    uint8_t version[2] = {'2', '1'};  // what the running firmware reports
-    bool answersSettings = true;      // false: older firmware that answers Status only
-    unsigned replyDelayMs = 0;        // every reply is sent this long after its request
-    unsigned eraseMs = 0;             // how long erasing takes
-    int rejectRecord = -1;            // this record (0-based position in the image)...
-    unsigned rejectTimes = 0;         // ...is answered 0x4E this many times first
-    int silentRecord = -1;            // this record...
-    unsigned silentTimes = 0;         // ...gets no answer this many times first
-    int unplugAtRecord = -1;          // the unit vanishes on receiving this record
-    bool unplugDuringErase = false;   // the unit vanishes while erasing
-    long unplugAfterMs = -1;          // the unit vanishes this long after it was plugged in
-    int runningFromStatus = -1;       // status requests from this one on (0-based) answer 0x21
-    bool checkReportsInvalid = false; // after writing, Status reports version 7F 7F
-    unsigned noiseEvery = 0;          // every n-th reply comes with unasked and malformed traffic
-    std::string stateFile;            // settings are kept here across restarts, when given
-    UnitSettings initialSettings = {{0, 0, 0, 0}, 0, 8}; // when no state file supplies them
+    bool updateMode = false;         // starts as the boot loader (both keys held at plug-in)
+    uint8_t version[2] = {'2', '1'}; // what the running firmware reports
+    bool answersSettings = true;     // false: older firmware that answers Status only
+    unsigned replyDelayMs = 0;       // every reply is sent this long after its request
+    unsigned eraseMs = 0;            // how long erasing takes
+    unsigned finishMs = 0;           // how long the boot loader takes to answer Finish
+    // Faults of every record from the one named on, in the order its sendings meet them.
+    int oddRecord = -1, rejectRecord = -1, silentRecord = -1, lateRecord = -1;
+    unsigned oddTimes = 0, rejectTimes = 0, silentTimes = 0, lateMs = 0;
+    int unplugAtRecord = -1;        // the unit vanishes on receiving this record
+    bool unplugDuringErase = false; // the unit vanishes while erasing
+    long unplugAfterMs = -1;        // the unit vanishes this long after it was plugged in
+    int runningFromStatus = -1;     // status requests from this one on (0-based) answer 0x21
+    UnitSettings initialSettings = {{0, 0, 0, 0}, 0, 8};
 };
 
 // Parses the scenario text above into scenario (which starts from the defaults). 0, or -1 with
 // error set to what was not understood (scenario is then left at the defaults).
 int ParseScenario(const std::string& text, UnitScenario& scenario, std::string& error);
 
-// One thing the unit sends back: a SysEx message (or a malformed long message, for noise),
-// or a short message (shortMessage true, its 1..3 bytes in bytes, status byte first).
+// One thing that reaches the host's input: the unit's SysEx replies, or what a test injects,
+// which may be a short message (shortMessage true, its 1..3 bytes, status byte first).
 struct UnitOutput {
     uint64_t dueMs;
     bool shortMessage;
     std::vector<uint8_t> bytes;
 };
-
 struct UnitModel {
     UnitScenario scenario;
     UnitSettings settings;
@@ -98,17 +94,13 @@ struct UnitModel {
     unsigned recordAttempts;    // sendings of the current record so far, answered or not
     std::vector<uint8_t> flash; // data written by the records since the erase (addresses 0..)
     unsigned statusRequests;
-    unsigned replies;
-    uint64_t pluggedAtMs;
     bool unplugged;
     uint64_t unplugAtMs;    // the unit vanishes at this time (UINT64_MAX: not scheduled)
     uint64_t busyUntilMs;   // erasing: no answer before this
     unsigned shortMessages; // short messages received (and ignored)
-    unsigned stateWrites;   // times the state file was written
-    bool stateWriteFailed;  // the last write of the state file failed
 };
 
-// Plugs the unit in at nowMs; reads the state file when the scenario names one. Call it
+// Plugs the unit in at nowMs. Call it
 // before anything else: it sets every field of the record. Everything else starts afresh: a unit
 // that was updated and is plugged in again follows its scenario.
 void UnitPlugIn(UnitModel& unit, const UnitScenario& scenario, uint64_t nowMs);
@@ -125,26 +117,3 @@ void UnitReceiveShort(UnitModel& unit, uint64_t nowMs, const uint8_t* bytes, siz
 
 // True once the unit has been unplugged by its scenario (at or before nowMs).
 bool UnitUnplugged(UnitModel& unit, uint64_t nowMs);
-
-// What a noisy reply is preceded by, in this order, all due with the reply itself:
-//   F0 2C 4D 66 lv F7     unasked brightness report with the current level (running firmware
-//                         only: the boot loader sends no setting reports)
-//   F0 41 10 62 01 F7     another maker's head, with a command byte that means something here
-//   F0 2C 4D 21 F7        a status reply too short for its version bytes
-//   F0 2C 4D 62 01 .. F7  600 bytes: longer than any receive buffer
-//   F0 2C 4D 62 01        cut off before its F7
-//   2C 4D 62 01 F7        its F0 lost
-//   FE                    short: active sensing
-//   90 3C 40              short: a note on
-// Each reaches a careful host without effect (the unasked report repeats what it knows).
-constexpr size_t NOISE_OVERSIZED_LENGTH = 600;
-
-// Builds a data record in the layout above: 0 and out filled, or -1 when n is outside 2..19,
-// the address does not fit 21 bits or a data byte is not below 0x80.
-int MakeDataRecord(uint32_t address, const uint8_t* data, size_t n, std::vector<uint8_t>& out);
-
-// The state file: six "key=value" lines (blank_zero, blank_frames, no_stationary_ltc,
-// flywheel, mmc_id, brightness). Read: 0, or -1 (settings untouched) when the file is missing,
-// unreadable, or not exactly those six keys with values in range. Write: 0 or -1.
-int ReadUnitState(const std::string& path, UnitSettings& settings);
-int WriteUnitState(const std::string& path, const UnitSettings& settings);

@@ -1,8 +1,6 @@
-// The scenario text and the state file: the two ways the simulated unit is told how to be.
+// The scenario text: how the simulated unit is told how to be.
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "sim/unit_model.h"
 
@@ -89,21 +87,30 @@ bool ParseFlag(const std::string& text, bool& flag) {
 // One "key=value" knob. Empty string when understood, else what went wrong.
 std::string ApplyKnob(const std::string& key, const std::string& value, UnitScenario& s) {
     unsigned long number = 0;
-    const unsigned long MAX_MS = 86400000; // a day: longer than any test or run
-    if (key == "delay") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "delay=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
-        s.replyDelayMs = static_cast<unsigned>(number);
-    } else if (key == "erase") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "erase=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
-        s.eraseMs = static_cast<unsigned>(number);
-    } else if (key == "reject") {
-        if (!ParseRecordTimes(value, s.rejectRecord, s.rejectTimes))
-            return "reject=RECORDxTIMES wants two numbers, e.g. reject=5x2";
-    } else if (key == "silent") {
-        if (!ParseRecordTimes(value, s.silentRecord, s.silentTimes))
-            return "silent=RECORDxTIMES wants two numbers, e.g. silent=5x2";
+    const unsigned long kMaxMs = 86400000; // a day: longer than any test or run
+    unsigned* const ms = key == "delay"    ? &s.replyDelayMs
+                         : key == "erase"  ? &s.eraseMs
+                         : key == "finish" ? &s.finishMs
+                                           : nullptr;
+    if (ms != nullptr || key == "unplug_after") {
+        if (!ParseNumber(value, kMaxMs, number))
+            return key + "=MS wants milliseconds, 0.." + std::to_string(kMaxMs);
+        if (ms != nullptr)
+            *ms = static_cast<unsigned>(number);
+        else
+            s.unplugAfterMs = static_cast<long>(number);
+    } else if (key == "odd" || key == "reject" || key == "silent" || key == "late") {
+        int& record = key == "odd"      ? s.oddRecord
+                      : key == "reject" ? s.rejectRecord
+                      : key == "silent" ? s.silentRecord
+                                        : s.lateRecord;
+        unsigned& times = key == "odd"      ? s.oddTimes
+                          : key == "reject" ? s.rejectTimes
+                          : key == "silent" ? s.silentTimes
+                                            : s.lateMs;
+        if (!ParseRecordTimes(value, record, times))
+            return key + "=RECORDx" + (key == "late" ? "MS" : "TIMES") +
+                   " wants two numbers, e.g. " + key + "=5x2";
     } else if (key == "unplug_record") {
         if (!ParseNumber(value, INT_MAX, number))
             return "unplug_record=N wants a record number from 0";
@@ -111,10 +118,6 @@ std::string ApplyKnob(const std::string& key, const std::string& value, UnitScen
     } else if (key == "unplug_erase") {
         if (!ParseFlag(value, s.unplugDuringErase))
             return "unplug_erase wants 0 or 1";
-    } else if (key == "unplug_after") {
-        if (!ParseNumber(value, MAX_MS, number))
-            return "unplug_after=MS wants milliseconds, 0.." + std::to_string(MAX_MS);
-        s.unplugAfterMs = static_cast<long>(number);
     } else if (key == "running_from_status") {
         if (!ParseNumber(value, INT_MAX, number))
             return "running_from_status=N wants a status request number from 0";
@@ -127,17 +130,6 @@ std::string ApplyKnob(const std::string& key, const std::string& value, UnitScen
             return "version=HHHH wants two hex bytes below 80, e.g. version=3231 or 7F7F";
         s.version[0] = major;
         s.version[1] = minor;
-    } else if (key == "check_invalid") {
-        if (!ParseFlag(value, s.checkReportsInvalid))
-            return "check_invalid wants 0 or 1";
-    } else if (key == "noise") {
-        if (!ParseNumber(value, UINT_MAX, number))
-            return "noise=N wants a count of replies (0: none)";
-        s.noiseEvery = static_cast<unsigned>(number);
-    } else if (key == "state") {
-        if (value.empty())
-            return "state=PATH wants a file name";
-        s.stateFile = value;
     } else if (key == "settings") {
         if (!ParseSettings(value, s.initialSettings))
             return "settings=B,F,L,W,ID,LV wants four 0/1 options, an MMC ID 0..126 and a "
@@ -163,9 +155,6 @@ bool ApplyBase(const std::string& base, UnitScenario& s) {
     }
     return false;
 }
-
-const char* const STATE_KEYS[6] = {"blank_zero", "blank_frames", "no_stationary_ltc",
-                                   "flywheel",   "mmc_id",       "brightness"};
 
 } // namespace
 
@@ -204,57 +193,4 @@ int ParseScenario(const std::string& text, UnitScenario& scenario, std::string& 
     }
     scenario = parsed;
     return 0;
-}
-
-int ReadUnitState(const std::string& path, UnitSettings& settings) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr)
-        return -1;
-    unsigned long values[6];
-    bool seen[6] = {};
-    const unsigned long maxima[6] = {1, 1, 1, 1, 126, 15};
-    bool good = true;
-    char line[128];
-    int lines = 0;
-    while (good && std::fgets(line, sizeof line, file) != nullptr) {
-        const std::string text = Trim(line);
-        if (text.empty())
-            continue;
-        good = ++lines <= 6;
-        const size_t equals = text.find('=');
-        int key = -1;
-        for (int i = 0; good && equals != std::string::npos && i < 6; ++i)
-            if (text.compare(0, equals, STATE_KEYS[i]) == 0 && std::strlen(STATE_KEYS[i]) == equals)
-                key = i;
-        good = good && key >= 0 && !seen[key] &&
-               ParseNumber(text.substr(equals + 1), maxima[key], values[key]);
-        if (good)
-            seen[key] = true;
-    }
-    good = good && !std::ferror(file);
-    std::fclose(file);
-    for (bool s : seen)
-        good = good && s;
-    if (!good)
-        return -1;
-    for (int i = 0; i < 4; ++i)
-        settings.options[i] = static_cast<uint8_t>(values[i]);
-    settings.mmcId = static_cast<uint8_t>(values[4]);
-    settings.brightness = static_cast<uint8_t>(values[5]);
-    return 0;
-}
-
-// Binary mode: the same bytes whichever platform wrote the file, so a native test and the
-// stand-in under Wine read each other's files alike.
-int WriteUnitState(const std::string& path, const UnitSettings& settings) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr)
-        return -1;
-    const unsigned values[6] = {settings.options[0], settings.options[1], settings.options[2],
-                                settings.options[3], settings.mmcId,      settings.brightness};
-    bool good = true;
-    for (int i = 0; i < 6; ++i)
-        good = std::fprintf(file, "%s=%u\n", STATE_KEYS[i], values[i]) > 0 && good;
-    good = std::fclose(file) == 0 && good;
-    return good ? 0 : -1;
 }

@@ -5,6 +5,7 @@
 
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
+#include "protocol/device_state.h"
 #include "ui/ids.h"
 #include "ui/settings_controls.h"
 
@@ -12,7 +13,9 @@ WindowState TheWindow{nullptr, nullptr, {nullptr, nullptr, nullptr}, false, NOTH
 
 namespace {
 
-const char UPDATE_HELP[] =
+constexpr int kDesignDpi = 96; // the setting the picture was drawn for
+
+const char kUpdateHelp[] =
     "To program new firmware 2.1 you must boot tavi in update mode:\n\n"
     "Step 1:\n"
     "Hold down both keys while connecting the unit to the USB port of your computer.\n"
@@ -90,30 +93,36 @@ HBITMAP ScaleFrontPanel(int width, int height) {
     return scaled;
 }
 
-// At 96 dpi the picture's frame is exactly the bitmap's 200 x 70 pixels. At other settings the
-// dialog grows with its font while a bitmap keeps its pixels, so the picture is scaled to its
-// frame; otherwise it would leave a gap or run under the port list.
+// The picture control takes the bitmap's own 200 x 70 pixels, which is what it shows at 96 dpi,
+// pixel for pixel: its frame, in the template's rounded units, may miss that by a pixel, and
+// smoothing it into such a frame would blur the display's thin segments. At other settings the
+// dialog grows with its font while a bitmap keeps its pixels, so the picture is scaled smoothly to
+// its frame; otherwise it would leave a gap or run under the port list.
 void FitPictureToFrame(HWND dialog) {
     HWND picture = nullptr;
     EnumChildWindows(dialog, FindPicture, reinterpret_cast<LPARAM>(&picture));
-    if (picture == nullptr) {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (picture == nullptr || dpi == kDesignDpi) {
         return;
     }
-    RECT frame{3, 3, 3 + 133, 3 + 43};
+    // Mapped as the dialog maps its controls: position and size each on their own.
+    RECT frame{3, 3, 133, 43};
     MapDialogRect(dialog, &frame);
-    const int width = frame.right - frame.left;
-    const int height = frame.bottom - frame.top;
-    RECT now{};
-    GetClientRect(picture, &now);
-    if (now.right == width && now.bottom == height) {
-        return;
-    }
+    const int width = frame.right;
+    const int height = frame.bottom;
     HBITMAP scaled = ScaleFrontPanel(width, height);
     if (scaled == nullptr) {
         return; // the unscaled picture is still better than none
     }
-    // The scaled bitmap lives as long as the window, which is as long as the program.
-    SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
+    // The scaled bitmap lives as long as the window, which is as long as the program; the one
+    // it replaces is the control's to give back and ours to delete.
+    const LRESULT replaced =
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(scaled));
+    if (replaced != 0 && reinterpret_cast<HBITMAP>(replaced) != scaled) {
+        DeleteObject(reinterpret_cast<HBITMAP>(replaced));
+    }
     SetWindowPos(picture, nullptr, frame.left, frame.top, width, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -136,8 +145,7 @@ void OnCreate(HWND dialog) {
 }
 
 void OnClose(HWND dialog) {
-    CloseInputPort();
-    CloseOutputPort();
+    ForgetUnit();
     // The firmware image is not released: a running update worker may still be reading it.
     EndDialog(dialog, 0);
 }
@@ -161,7 +169,7 @@ void OnCommand(HWND dialog, unsigned id, unsigned notification, LPARAM value) {
         break;
     case IDC_HELP_UPDATE:
         if (notification == BN_CLICKED) {
-            ShowBox(dialog, UPDATE_HELP, "Help");
+            ShowBox(dialog, kUpdateHelp, "Help");
         }
         break;
     default:
@@ -180,6 +188,13 @@ bool IsSettingsRouted(UINT message) {
 
 void ShowBox(HWND window, const char* text, const char* caption) {
     MessageBoxA(window, text, caption, MB_OK);
+}
+
+void ForgetUnit() {
+    CloseInputPort();
+    CloseOutputPort();
+    TheDevice.DeviceMode.store(Absent);
+    TheWindow.lastShownMode = NOTHING_SHOWN;
 }
 
 void StartStatusTimer(HWND dialog) {

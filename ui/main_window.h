@@ -27,8 +27,13 @@ INT_PTR CALLBACK MainWindowProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // not be created.
 INT_PTR RunMainWindow(HINSTANCE instance);
 
-// A modal box owned by the window: one OK button, no icon.
+// A modal box owned by window (none: the desktop): one OK button, no icon. Every box of the
+// window goes through here.
 void ShowBox(HWND window, const char* text, const char* caption);
+
+// Forgets the unit: closes both ports, takes the mode as Absent and makes the next tick redraw
+// the status line. For a lost unit, the end of an update and a new choice of port.
+void ForgetUnit();
 
 void StartStatusTimer(HWND dialog);
 void StopStatusTimer(HWND dialog);

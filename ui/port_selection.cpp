@@ -3,20 +3,17 @@
 #include "ui/main_window.h"
 
 #include "midi/port_link.h"
-#include "protocol/device_state.h"
 #include "protocol/messages.h"
 #include "ui/ids.h"
+#include "ui/settings_controls.h"
 
 namespace {
 
-const char NO_OUTPUTS[] = "No MIDI outputs available";
-const char OUTPUT_BUSY[] =
+const char kNoOutputs[] = "No MIDI outputs available";
+const char kOutputBusy[] =
     "Selected MIDI output not available.\nPort is probably used by an other application.";
-const char INPUT_BUSY[] =
+const char kInputBusy[] =
     "Selected MIDI input not available.\nPort is probably used by an other application.";
-
-// Pause after every settings message, so the unit can answer before the next one arrives.
-constexpr DWORD SETTINGS_PAUSE_MS = 50;
 
 void SendOpeningQueries() {
     for (MessageId id : OpeningQueries) {
@@ -30,18 +27,17 @@ void SendOpeningQueries() {
 void OnPortListDropDown(HWND dialog) {
     // While the list is open nothing may empty it under the user's eyes.
     StopStatusTimer(dialog);
-    CloseInputPort();
-    CloseOutputPort();
+    ForgetUnit();
     HWND list = GetDlgItem(dialog, IDC_PORT_LIST);
     if (FillPortList(list) != 0) {
-        ShowBox(dialog, NO_OUTPUTS, "Warning");
-        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(NO_OUTPUTS));
+        ShowBox(dialog, kNoOutputs, "Warning");
+        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kNoOutputs));
     }
 }
 
 void OnPortListCloseUp(HWND dialog) {
-    TheDevice.DeviceMode.store(Absent);
-    TheWindow.lastShownMode = NOTHING_SHOWN;
+    // The ports were closed when the list opened; whatever the unit said before is forgotten.
+    ForgetUnit();
 
     // The list was refilled when it opened, so only an entry picked in this drop-down counts.
     const LRESULT selected = SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
@@ -59,13 +55,13 @@ void OnPortListCloseUp(HWND dialog) {
     if (OpenOutputPort(output) != 0) {
         // Ticks go on behind the box, so the window shows the unit as absent meanwhile.
         StartStatusTimer(dialog);
-        ShowBox(dialog, OUTPUT_BUSY, "Warning");
+        ShowBox(dialog, kOutputBusy, "Warning");
         return;
     }
     if (OpenInputPort(static_cast<unsigned>(input)) != 0) {
         CloseOutputPort();
         StartStatusTimer(dialog);
-        ShowBox(dialog, INPUT_BUSY, "Warning");
+        ShowBox(dialog, kInputBusy, "Warning");
         return;
     }
     SendOpeningQueries();

@@ -8,12 +8,10 @@
 #include "protocol/device_state.h"
 #include "protocol/messages.h"
 #include "ui/ids.h"
+#include "ui/main_window.h"
 #include "ui/mmc_id_text.h"
 
 namespace {
-
-// The unit needs this long to take in one setting before the next message.
-constexpr DWORD kSettingPauseMs = 50;
 
 // The four check boxes, in the order of the Option values they stand for.
 constexpr int kOptionBoxes[OPTION_COUNT] = {IDC_BLANK_ZERO, IDC_BLANK_FRAMES, IDC_NO_STATIONARY_LTC,
@@ -71,7 +69,7 @@ SettingsSink WindowSink = {nullptr, PostOptionReported, PostMmcIdReported, PostB
 
 void SendSetting(const uint8_t* bytes, size_t length) {
     SendSysEx(bytes, length);
-    Sleep(kSettingPauseMs);
+    Sleep(SETTINGS_PAUSE_MS);
 }
 
 void ShowMmcId(HWND dialog, uint8_t id) {
@@ -204,7 +202,7 @@ bool OnCommand(HWND dialog, WPARAM wParam) {
     }
     if (control == IDC_HELP_SETTINGS) {
         if (code == BN_CLICKED) {
-            MessageBoxA(dialog, kSettingsHelp, "Help", MB_OK);
+            ShowBox(dialog, kSettingsHelp, "Help");
         }
         return true;
     }

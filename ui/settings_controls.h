@@ -9,6 +9,10 @@
 #define WM_APP_MMC_ID_REPORTED (WM_APP + 2)
 #define WM_APP_BRIGHTNESS_REPORTED (WM_APP + 3)
 
+// After each settings message the window waits this long, so the unit can take the setting in
+// before the next message arrives.
+constexpr DWORD SETTINGS_PAUSE_MS = 50;
+
 // At window creation: installs the settings sink that posts to dialog.
 void SettingsControlsCreated(HWND dialog);
 

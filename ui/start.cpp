@@ -29,7 +29,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*commandLi
     if (result == -1) {
         // Only a damaged program file or an exhausted system gets here: say so rather than
         // vanish without a trace.
-        MessageBoxA(nullptr, "The main window could not be created.", "Error", MB_OK);
+        ShowBox(nullptr, "The main window could not be created.", "Error");
         return 1;
     }
     return static_cast<int>(result);

@@ -36,11 +36,9 @@ void OnStatusTick(HWND dialog) {
     StopStatusTimer(dialog);
 
     // Starting the input again is harmless on a live port and fails on a lost one (or on none).
-    if (IsLostLinkCode(ProbeInputPort())) {
-        CloseInputPort();
-        CloseOutputPort();
-        TheDevice.DeviceMode.store(Absent);
-        TheWindow.lastShownMode = NOTHING_SHOWN;
+    // Some drivers keep answering for a unit that is gone; its ports then leave the lists.
+    if (IsLostLinkCode(ProbeInputPort()) || !PortsStillListed()) {
+        ForgetUnit();
     }
 
     const uint8_t mode = LoadDeviceMode(TheDevice);

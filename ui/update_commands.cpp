@@ -6,14 +6,13 @@
 #include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
 #include "midi/port_link.h"
-#include "protocol/device_state.h"
 #include "ui/ids.h"
 #include "ui/settings_controls.h"
 
 namespace {
 
-const char WORKER_NOT_STARTED[] = "The update could not be started.\n"
-                                  "Close other programs and press Update firmware again.";
+const char kWorkerNotStarted[] = "The update could not be started.\n"
+                                 "Close other programs and press Update firmware again.";
 
 // During an update the worker alone talks to the unit: no port change, no second run, no
 // settings sends between its records.
@@ -38,7 +37,7 @@ void OnUpdateFirmware(HWND dialog) {
         // enables the button once more if the unit is still waiting in update mode.
         LockForUpdate(dialog, false);
         StartStatusTimer(dialog);
-        ShowBox(dialog, WORKER_NOT_STARTED, "Warning");
+        ShowBox(dialog, kWorkerNotStarted, "Warning");
     }
 }
 
@@ -55,10 +54,7 @@ bool OnWorkerCommand(HWND dialog, unsigned command, LPARAM value) {
         SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, static_cast<uint16_t>(value), 0);
         return true;
     case CMD_UPDATE_DONE:
-        CloseInputPort();
-        CloseOutputPort();
-        TheDevice.DeviceMode.store(Absent);
-        TheWindow.lastShownMode = NOTHING_SHOWN;
+        ForgetUnit();
         LockForUpdate(dialog, false);
         StartStatusTimer(dialog);
         return true;

@@ -1,20 +1,16 @@
-// The stand-in's own driver thread: it delivers the unit's replies at their due time, finishes
-// asynchronous sends, notices a timed unplug, and calls the client's notification function,
-// always with the lock released (a lock held across a callback that calls back in deadlocks).
+// The stand-in's driver thread: the unit's replies at their due time, asynchronous sends' ends,
+// timed unplugs, and the client's notifications, always called without the lock.
 #include "sim/standin/standin.h"
+
+#include <algorithm>
 
 namespace {
 
-// The longest the thread sleeps with nothing due. Every call into the stand-in notices a due
-// unplug by itself, so this only bounds how late a transcript shows it when nothing happens.
-const uint64_t kIdlePollMs = 50;
+const uint64_t kIdlePollMs = 50; // every call notices a due unplug by itself anyway
 const DWORD kCallbackWaitMs = 2000;
-// How long a transcript line may wait for the file. Tests that read the file while the
-// program runs poll for what they expect, so a few milliseconds cost them nothing.
-const uint64_t kFlushAfterMs = 4;
-// A timed wait on an event ends up to about a millisecond late (Wine's timers, and Windows'
-// at its usual timer resolution). The thread sleeps until this long before the next due
-// moment and then yields the processor until the moment has come.
+const uint64_t kFlushAfterMs = 4; // how long a transcript line may wait for the file
+// A timed wait ends up to about a millisecond late: the thread sleeps until this long before
+// the next due moment, then yields the processor until it has come.
 const uint64_t kSleepMarginMs = 1;
 
 // Delivers queued notifications up to a serial, in order. Re-entered on the driver thread when
@@ -47,24 +43,19 @@ void DeliverQueuedCallbacks(uint64_t upTo) {
 
 void CompleteDueSends(int64_t now) {
     for (size_t i = 0; i < g.completions.size();) {
-        DueCompletion c = g.completions[i];
+        const DueCompletion c = g.completions[i];
         if (c.dueTicks > now) {
             ++i;
             continue;
         }
         g.completions.erase(g.completions.begin() + static_cast<std::ptrdiff_t>(i));
         SimHandle* h = FindHandleById(c.handle);
-        if (!h)
-            continue;
-        auto& pending = h->pending;
-        for (auto it = pending.begin(); it != pending.end(); ++it)
-            if (*it == c.header) {
-                pending.erase(it);
-                c.header->dwFlags = (c.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-                Log("done out");
-                QueueCallback(*h, MOM_DONE, reinterpret_cast<DWORD_PTR>(c.header), 0);
-                break;
-            }
+        if (h && std::count(h->pending.begin(), h->pending.end(), c.header)) {
+            h->pending.erase(std::find(h->pending.begin(), h->pending.end(), c.header));
+            c.header->dwFlags = (c.header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+            Log("done out");
+            QueueCallback(*h, MOM_DONE, reinterpret_cast<DWORD_PTR>(c.header), 0);
+        }
     }
 }
 
@@ -75,12 +66,10 @@ SimHandle* ListeningInput(int unit) {
     return nullptr;
 }
 
-// One message per pass: its notification runs before the next message is taken, as on a real
-// cable, where each message takes its own time on the wire while the client's notification
-// hands the other buffer back.
+// One message per pass, its notification run before the next is taken, as on a cable.
 void SendDueReply(int64_t now) {
     if (!g.replies.empty() && g.replies.front().dueTicks <= now) {
-        const SimUnit& unit = g.units[g.replies.front().unit];
+        SimUnit& unit = g.units[g.replies.front().unit];
         UnitOutput reply = std::move(g.replies.front().output);
         g.replies.erase(g.replies.begin());
         Log("%stx %s", unit.tag, HexBytes(reply.bytes.data(), reply.bytes.size()).c_str());
@@ -88,11 +77,15 @@ void SendDueReply(int64_t now) {
             DeliverToInput(*h, reply);
         else
             Log("dropped %u no-input", static_cast<unsigned>(reply.bytes.size()));
+        const int index = static_cast<int>(&unit - g.units);
+        if (unit.leaveAfterReply &&
+            std::none_of(g.replies.begin(), g.replies.end(),
+                         [&](const DueReply& r) { return r.unit == index; }))
+            UnplugUnit(unit);
     }
 }
 
-// The next moment something is due (a reply, a completion, a timed unplug), at most
-// kIdlePollMs from now.
+// The next moment something is due (a reply, a completion, an unplug), at most kIdlePollMs on.
 int64_t NextDue(int64_t now) {
     int64_t next = now + MsToTicks(kIdlePollMs);
     if (!g.replies.empty() && g.replies.front().dueTicks < next)
@@ -186,8 +179,7 @@ SimHandle* AwaitBuffer(uint32_t id, unsigned ms) {
 void StartDriverThread() {
     if (g.driverThreadId)
         return;
-    // The thread runs our code for the life of the process, so the DLL must never unload
-    // under it: pin it.
+    // The thread runs our code for the life of the process: the DLL must never unload.
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                        reinterpret_cast<LPCSTR>(&StartDriverThread), &self);
@@ -223,28 +215,8 @@ void AwaitCallbacks(uint64_t serial, const char* function) {
 
 void NotifyNow(const ClientCallback& callback, uint32_t handle, UINT message, DWORD_PTR param1,
                DWORD_PTR param2) {
-    HANDLE h = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle));
-    switch (callback.kind) {
-    case CALLBACK_FUNCTION:
-        if (callback.target)
-            reinterpret_cast<LPMIDICALLBACK>(callback.target)(reinterpret_cast<HDRVR>(h), message,
-                                                              callback.instance, param1, param2);
-        break;
-    case CALLBACK_WINDOW:
-        if (callback.target)
-            PostMessageA(reinterpret_cast<HWND>(callback.target), message,
-                         reinterpret_cast<WPARAM>(h), static_cast<LPARAM>(param1));
-        break;
-    case CALLBACK_THREAD:
-        if (callback.target)
-            PostThreadMessageA(static_cast<DWORD>(callback.target), message,
-                               reinterpret_cast<WPARAM>(h), static_cast<LPARAM>(param1));
-        break;
-    case CALLBACK_EVENT:
-        if (callback.target)
-            SetEvent(reinterpret_cast<HANDLE>(callback.target));
-        break;
-    default:
-        break;
-    }
+    if (callback.kind == CALLBACK_FUNCTION && callback.target)
+        reinterpret_cast<LPMIDICALLBACK>(callback.target)(
+            reinterpret_cast<HDRVR>(static_cast<uintptr_t>(handle)), message, callback.instance,
+            param1, param2);
 }

@@ -1,5 +1,4 @@
-// midiIn*: the input side. Buffers are filled in the order they were added and handed back
-// from the driver thread; the flag rules are checked on the caller's dwFlags, as WinMM does.
+// midiIn*: buffers filled in the order they were added; flags checked on the caller's dwFlags.
 #include "sim/standin/standin.h"
 
 namespace {
@@ -19,9 +18,8 @@ void AbandonSysEx(SimHandle& h) {
     h.inSysEx = false;
 }
 
-// Whether a SysEx byte finds a buffer. The newer layer waits a little for the client to queue
-// one: 1 ms at the F0, 10 ms inside the message; the classic driver loses the byte at once.
-// The wait lets notifications run, so the handle is looked up again (null: closed meanwhile).
+// Whether a SysEx byte finds a buffer: the service waits 1 ms at the F0, 10 ms inside the
+// message, letting notifications run (h: null once closed meanwhile); classic loses it at once.
 bool HaveBuffer(SimHandle*& h, bool atStart) {
     if (!h->queue.empty() || !g.ports.wms)
         return !h->queue.empty();
@@ -29,8 +27,7 @@ bool HaveBuffer(SimHandle*& h, bool atStart) {
     return h && h->started && !h->queue.empty();
 }
 
-// One SysEx byte into the front buffer; a full buffer goes back at once, so a long message
-// is split across buffers.
+// One SysEx byte into the front buffer; a full buffer goes back at once.
 void WriteByte(SimHandle& h, uint8_t byte) {
     MIDIHDR* header = h.queue.front();
     header->lpData[header->dwBytesRecorded++] = static_cast<char>(byte);
@@ -87,27 +84,6 @@ void DeliverSysEx(SimHandle* h, const std::vector<uint8_t>& bytes) {
         Log("dropped %u stray", stray);
 }
 
-MMRESULT FillCaps(UINT_PTR id, MIDIINCAPSW& caps) {
-    std::vector<int> listed = ListedInputs();
-    int port = -1;
-    if (id < listed.size())
-        port = listed[id];
-    else if (SimHandle* h = FindHandle(reinterpret_cast<HANDLE>(id), true))
-        port = h->port;
-    if (port < 0)
-        return MMSYSERR_BADDEVICEID;
-    if (port == g.ports.capsFailIn)
-        return MMSYSERR_NODRIVER;
-    caps = MIDIINCAPSW{};
-    caps.wMid = 0xFFFF; // "unmapped" manufacturer and product ids
-    caps.wPid = 0xFFFF;
-    caps.vDriverVersion = 0x0100;
-    const std::string& name = g.ports.inputs[static_cast<size_t>(port)];
-    for (size_t i = 0; i < name.size() && i + 1 < MAXPNAMELEN; ++i)
-        caps.szPname[i] = static_cast<unsigned char>(name[i]);
-    return MMSYSERR_NOERROR;
-}
-
 } // namespace
 
 void ReturnFrontBuffer(SimHandle& h, UINT message) {
@@ -137,37 +113,9 @@ UINT WINAPI midiInGetNumDevs(void) {
     return static_cast<UINT>(ListedInputs().size());
 }
 
-MMRESULT WINAPI midiInGetDevCapsW(UINT_PTR id, LPMIDIINCAPSW caps, UINT size) {
-    EnsureStandIn();
-    if (!caps)
-        return MMSYSERR_INVALPARAM;
-    MIDIINCAPSW full;
-    {
-        Locked hold;
-        MMRESULT result = FillCaps(id, full);
-        if (result != MMSYSERR_NOERROR)
-            return result;
-    }
-    return CopyCaps(caps, full, size);
-}
-
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR id, LPMIDIINCAPSA caps, UINT size) {
-    EnsureStandIn();
-    if (!caps)
-        return MMSYSERR_INVALPARAM;
-    // The narrow form is the wide one with its name narrowed, as the names are plain ASCII.
-    MIDIINCAPSW wide;
-    MMRESULT result = midiInGetDevCapsW(id, &wide, sizeof wide);
-    if (result != MMSYSERR_NOERROR)
-        return result;
     MIDIINCAPSA full{};
-    full.wMid = wide.wMid;
-    full.wPid = wide.wPid;
-    full.vDriverVersion = wide.vDriverVersion;
-    full.dwSupport = wide.dwSupport;
-    for (size_t i = 0; i < MAXPNAMELEN; ++i)
-        full.szPname[i] = static_cast<char>(wide.szPname[i]);
-    return CopyCaps(caps, full, size);
+    return FillCaps(true, id, full, caps, size);
 }
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN result, UINT id, DWORD_PTR callback, DWORD_PTR instance,
@@ -202,11 +150,13 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN handle, LPMIDIHDR header, UINT size) {
     if (!header->lpData || header->dwBufferLength == 0)
         return MMSYSERR_INVALPARAM;
     if (UnitGoneFor(*h))
-        return GoneAnswer("midiInAddBuffer");
+        if (MMRESULT gone = GoneAnswer(*h, CallKind::AddBuffer, "midiInAddBuffer"))
+            return gone;
     // The caller may have cleared the flags of a buffer we still hold: it stays ours.
     for (MIDIHDR* queued : h->queue)
         if (queued == header)
             return MIDIERR_STILLPLAYING;
+    ReusedHeader(*h, header, "midiInAddBuffer");
     header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     h->queue.push_back(header);
@@ -220,7 +170,8 @@ MMRESULT WINAPI midiInStart(HMIDIIN handle) {
     if (!h)
         return MMSYSERR_INVALHANDLE;
     if (UnitGoneFor(*h))
-        return GoneAnswer("midiInStart");
+        if (MMRESULT gone = GoneAnswer(*h, CallKind::Start, "midiInStart"))
+            return gone;
     if (!h->started) {
         h->started = true;
         h->startMs = NowMs();
@@ -230,69 +181,72 @@ MMRESULT WINAPI midiInStart(HMIDIIN handle) {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT WINAPI midiInStop(HMIDIIN handle) {
+// Stop hands back the buffer being filled (the service as an error), reset all. Classic drivers
+// notify from their thread while the call waits, the service in place, where a notification
+// that queued a buffer again would keep reset going for ever.
+static MMRESULT StopOrReset(HMIDIIN handle, bool reset) {
     EnsureStandIn();
+    const char* function = reset ? "midiInReset" : "midiInStop";
     uint64_t serial = 0;
+    ClientCallback notify{};
+    uint32_t id = 0;
     {
         Locked hold;
         SimHandle* h = FindHandle(handle, true);
         if (!h)
             return MMSYSERR_INVALHANDLE;
-        if (!h->started)
+        if (UnitGoneFor(*h))
+            if (MMRESULT gone = GoneAnswer(*h, CallKind::Other, function))
+                return gone;
+        if (!h->started && !reset)
             return MMSYSERR_NOERROR;
         h->started = false;
-        // Only the buffer being filled comes back; empty ones stay queued.
-        if (FrontHasData(*h))
-            ReturnFrontBuffer(*h, MIM_LONGDATA);
         h->inSysEx = false;
-        Log("stop in");
+        Log(reset ? "reset in" : "stop in");
+        notify = h->callback;
+        id = h->id;
         serial = g.nextCallbackSerial - 1;
+        if (!g.ports.wms) {
+            if (FrontHasData(*h))
+                ReturnFrontBuffer(*h, MIM_LONGDATA);
+            while (reset && !h->queue.empty())
+                ReturnFrontBuffer(*h, MIM_LONGDATA);
+            serial = g.nextCallbackSerial - 1;
+        }
     }
-    AwaitCallbacks(serial, "midiInStop");
+    AwaitCallbacks(serial, function);
+    for (unsigned returned = 0; g.ports.wms; ++returned) {
+        MIDIHDR* header = nullptr;
+        UINT message = MIM_LONGDATA;
+        {
+            Locked hold;
+            SimHandle* h = FindHandleById(id);
+            if (!h || h->queue.empty() || (!reset && (returned > 0 || !FrontHasData(*h))))
+                break;
+            if (returned == 64) {
+                Log("late %s", function);
+                break;
+            }
+            header = h->queue.front();
+            h->queue.pop_front();
+            header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+            message = header->dwBytesRecorded > 0 ? MIM_LONGERROR : MIM_LONGDATA;
+        }
+        NotifyNow(notify, id, message, reinterpret_cast<DWORD_PTR>(header), 0);
+    }
     return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI midiInStop(HMIDIIN handle) {
+    return StopOrReset(handle, false);
 }
 
 MMRESULT WINAPI midiInReset(HMIDIIN handle) {
-    EnsureStandIn();
-    uint64_t serial = 0;
-    {
-        Locked hold;
-        SimHandle* h = FindHandle(handle, true);
-        if (!h)
-            return MMSYSERR_INVALHANDLE;
-        h->started = false;
-        h->inSysEx = false;
-        while (!h->queue.empty())
-            ReturnFrontBuffer(*h, MIM_LONGDATA);
-        Log("reset in");
-        serial = g.nextCallbackSerial - 1;
-    }
-    // Like a real driver: the buffers come back on the driver thread while this call waits.
-    AwaitCallbacks(serial, "midiInReset");
-    return MMSYSERR_NOERROR;
+    return StopOrReset(handle, true);
 }
 
-MMRESULT WINAPI midiInGetID(HMIDIIN handle, LPUINT id) {
-    EnsureStandIn();
-    Locked hold;
-    SimHandle* h = FindHandle(handle, true);
-    if (!h)
-        return MMSYSERR_INVALHANDLE;
-    if (!id)
-        return MMSYSERR_INVALPARAM;
-    std::vector<int> listed = ListedInputs();
-    for (size_t i = 0; i < listed.size(); ++i)
-        if (listed[i] == h->port) {
-            *id = static_cast<UINT>(i);
-            return MMSYSERR_NOERROR;
-        }
-    return MMSYSERR_NODRIVER;
-}
-
-MMRESULT WINAPI midiInMessage(HMIDIIN handle, UINT, DWORD_PTR, DWORD_PTR) {
-    EnsureStandIn();
-    Locked hold;
-    return FindHandle(handle, true) ? MMSYSERR_NOTSUPPORTED : MMSYSERR_INVALHANDLE;
+MMRESULT WINAPI midiInMessage(HMIDIIN handle, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    return PortMessage(true, reinterpret_cast<UINT_PTR>(handle), message, param1, param2);
 }
 
 } // extern "C"

@@ -1,5 +1,45 @@
-// Opening, closing and header preparation work the same way in both directions.
+// Opening, closing, header preparation and the device queries work alike in both directions.
 #include "sim/standin/standin.h"
+
+#include <mmddk.h>
+
+#include <algorithm>
+
+int PortOf(bool input, UINT_PTR id) {
+    const std::vector<int> listed = input ? ListedInputs() : ListedOutputs();
+    if (id < listed.size())
+        return listed[id];
+    const SimHandle* h = FindHandle(reinterpret_cast<HANDLE>(id), input);
+    return h ? h->port : -1;
+}
+
+MMRESULT PortMessage(bool input, UINT_PTR id, UINT message, DWORD_PTR param1, DWORD_PTR param2) {
+    EnsureStandIn();
+    Locked hold;
+    // The queries take a device id, not a handle.
+    const size_t listed = (input ? ListedInputs() : ListedOutputs()).size();
+    if (message != DRV_QUERYDEVICEINTERFACESIZE && message != DRV_QUERYDEVICEINTERFACE)
+        return MMSYSERR_NOTSUPPORTED;
+    if (id >= listed)
+        return MMSYSERR_BADDEVICEID;
+    // A unit's ports share its interface. A classic driver that knows none does not answer.
+    const int unit = UnitAtPort(input, PortOf(input, id));
+    const std::string path =
+        unit >= 0 && g.ports.interfaces ? "\\\\?\\usb#tavi#" + std::to_string(unit + 1) : "";
+    if (path.empty() && !g.ports.wms)
+        return MMSYSERR_NOTSUPPORTED;
+    const ULONG bytes = static_cast<ULONG>((path.size() + 1) * sizeof(WCHAR));
+    if (!param1 || (message == DRV_QUERYDEVICEINTERFACE && param2 < bytes))
+        return MMSYSERR_INVALPARAM;
+    if (message == DRV_QUERYDEVICEINTERFACESIZE) {
+        *reinterpret_cast<ULONG*>(param1) = bytes;
+        return MMSYSERR_NOERROR;
+    }
+    WCHAR* text = reinterpret_cast<WCHAR*>(param1);
+    for (size_t i = 0; i <= path.size(); ++i)
+        text[i] = static_cast<WCHAR>(i < path.size() ? path[i] : 0);
+    return MMSYSERR_NOERROR;
+}
 
 MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, DWORD flags,
                   HANDLE* result) {
@@ -8,7 +48,7 @@ MMRESULT OpenPort(bool input, UINT id, DWORD_PTR callback, DWORD_PTR instance, D
         return MMSYSERR_INVALPARAM;
     *result = nullptr;
     // Only input takes MIDI_IO_STATUS; output refuses any flag outside the callback kind.
-    MMRESULT check = CheckCallback(flags, callback, input ? MIDI_IO_STATUS : 0);
+    MMRESULT check = CheckCallback(flags, input ? MIDI_IO_STATUS : 0);
     if (check != MMSYSERR_NOERROR)
         return check;
     ClientCallback notify{flags & CALLBACK_TYPEMASK, callback, instance};
@@ -69,11 +109,8 @@ MMRESULT ClosePort(HANDLE handle, bool input) {
         }
         notify = h->callback;
         id = h->id;
-        for (auto it = g.handles.begin(); it != g.handles.end(); ++it)
-            if (it->get() == h) {
-                g.handles.erase(it);
-                break;
-            }
+        g.handles.erase(std::find_if(g.handles.begin(), g.handles.end(),
+                                     [&](const auto& each) { return each.get() == h; }));
         Log("close %s", input ? "in" : "out");
     }
     NotifyNow(notify, id, input ? MIM_CLOSE : MOM_CLOSE, 0, 0);
@@ -82,13 +119,15 @@ MMRESULT ClosePort(HANDLE handle, bool input) {
 
 namespace {
 
-// The checks prepare and unprepare make first, in WinMM's order; the lock is held.
-MMRESULT CheckHandleAndHeader(HANDLE handle, const MIDIHDR* header, UINT size, bool input) {
-    if (!FindHandle(handle, input))
+// The checks prepare and unprepare make first, in WinMM's order, then a gone unit's answer.
+MMRESULT CheckHandleAndHeader(HANDLE handle, const MIDIHDR* header, UINT size, bool input,
+                              const char* function) {
+    SimHandle* h = FindHandle(handle, input);
+    if (!h)
         return MMSYSERR_INVALHANDLE;
     if (CheckHeader(header, size) != MMSYSERR_NOERROR)
         return MMSYSERR_INVALPARAM;
-    return MMSYSERR_NOERROR;
+    return UnitGoneFor(*h) ? GoneAnswer(*h, CallKind::Other, function) : MMSYSERR_NOERROR;
 }
 
 } // namespace
@@ -96,8 +135,10 @@ MMRESULT CheckHandleAndHeader(HANDLE handle, const MIDIHDR* header, UINT size, b
 MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
     EnsureStandIn();
     Locked hold;
-    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input))
+    const char* function = input ? "midiInPrepareHeader" : "midiOutPrepareHeader";
+    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input, function))
         return checked;
+    ReusedHeader(*FindHandle(handle, input), header, function);
     if (header->dwFlags & MHDR_PREPARED)
         return MMSYSERR_NOERROR;
     header->dwFlags = (header->dwFlags & ~(MHDR_DONE | MHDR_INQUEUE)) | MHDR_PREPARED;
@@ -107,7 +148,8 @@ MMRESULT PrepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
 MMRESULT UnprepareHeader(HANDLE handle, LPMIDIHDR header, UINT size, bool input) {
     EnsureStandIn();
     Locked hold;
-    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input))
+    const char* function = input ? "midiInUnprepareHeader" : "midiOutUnprepareHeader";
+    if (MMRESULT checked = CheckHandleAndHeader(handle, header, size, input, function))
         return checked;
     if (!(header->dwFlags & MHDR_PREPARED))
         return MMSYSERR_NOERROR;

@@ -7,8 +7,7 @@ namespace {
 
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
+    for (size_t start = 0;;) {
         size_t end = text.find(separator, start);
         parts.push_back(text.substr(start, end == std::string::npos ? end : end - start));
         if (end == std::string::npos)
@@ -24,27 +23,15 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-std::vector<std::string> Names(const std::string& value) {
-    if (value.empty())
-        return {};
-    return Split(value, '|');
-}
-
-// A whole decimal number, optionally negative; false for anything else.
-bool Number(const std::string& text, long& value) {
-    if (text.empty() || text.size() > 9)
-        return false;
-    char* end = nullptr;
-    value = strtol(text.c_str(), &end, 10);
-    return *end == '\0';
-}
-
 int DefaultUnitPort(const std::vector<std::string>& names) {
     for (size_t i = 0; i < names.size(); ++i)
         if (names[i].compare(0, 4, "tavi") == 0)
             return static_cast<int>(i);
     return -1;
 }
+
+// The keys that take a word, each with its two words: the first is the default (false).
+const char* const kWords[][3] = {{"stack", "classic", "wms"}, {"names", "legacy", "new"}};
 
 } // namespace
 
@@ -53,129 +40,95 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
     std::vector<std::string> parts = Split(text, ';');
     for (auto& part : parts)
         part = Trimmed(part);
-    std::string base = "normal";
     size_t first = 0;
+    modelText = "normal";
     if (!parts.empty() && parts[0].find('=') == std::string::npos) {
-        if (!parts[0].empty())
-            base = parts[0];
+        modelText = parts[0].empty() ? modelText : parts[0];
         first = 1;
     }
-    modelText = base;
-    bool unitOutGiven = false;
-    bool unitInGiven = false;
-    bool noPorts = false;
-    bool outputsGiven = false;
-    bool inputsGiven = false;
-    bool oldBuild = false;
-    bool codeGiven = false;
-    bool blockGiven = false;
-    bool keepGiven = false;
+    bool given[2] = {false, false}; // outputs, inputs
     for (size_t i = first; i < parts.size(); ++i) {
         const std::string& part = parts[i];
+        const size_t equals = part.find('=');
         if (part.empty())
             continue;
-        size_t equals = part.find('=');
         if (equals == std::string::npos) {
             error = "no value in '" + part + "'";
             return -1;
         }
-        std::string key = Trimmed(part.substr(0, equals));
-        std::string value = Trimmed(part.substr(equals + 1));
-        long n = 0;
-        bool numeric = Number(value, n);
+        const std::string key = Trimmed(part.substr(0, equals));
+        const std::string value = Trimmed(part.substr(equals + 1));
         if (key == "outputs" || key == "inputs") {
-            (key == "outputs" ? ports.outputs : ports.inputs) = Names(value);
-            (key == "outputs" ? outputsGiven : inputsGiven) = true;
-            continue;
-        }
-        if (key == "stack" || key == "names") {
-            const char* other = key == "stack" ? "wms" : "new";
-            if (value != other && value != (key == "stack" ? "classic" : "legacy")) {
-                error = "unknown " + key + " '" + value + "'";
-                return -1;
-            }
-            (key == "stack" ? ports.wms : ports.newNames) = value == other;
+            const bool in = key == "inputs";
+            (in ? ports.inputs : ports.outputs) =
+                value.empty() ? std::vector<std::string>{} : Split(value, '|');
+            given[in] = true;
             continue;
         }
         if (key == "second") {
             ports.secondBase = value;
             continue;
         }
+        bool* word = key == "stack" ? &ports.wms : key == "names" ? &ports.newNames : nullptr;
+        if (word) {
+            const auto& words = kWords[key == "names"];
+            if (value != words[1] && value != words[2]) {
+                error = "unknown " + key + " '" + value + "'";
+                return -1;
+            }
+            *word = value == words[2];
+            continue;
+        }
         // Every other port key takes a number.
-        int* index = key == "unit_out"        ? &ports.unitOut
-                     : key == "unit_in"       ? &ports.unitIn
-                     : key == "busy_out"      ? &ports.busyOut
+        int* index = key == "busy_out"        ? &ports.busyOut
                      : key == "busy_in"       ? &ports.busyIn
                      : key == "caps_fail_out" ? &ports.capsFailOut
                      : key == "caps_fail_in"  ? &ports.capsFailIn
                                               : nullptr;
-        bool portKey = index || key == "no_ports" || key == "async_done" ||
-                       key == "refuse_release" || key == "refuse_release_at" ||
-                       key == "unplug_code" || key == "keep_ports" || key == "units" ||
-                       key == "block_after_unplug" || key == "old_build" || key == "replug_after";
-        if (!portKey) {
+        unsigned* amount = key == "async_done"       ? &ports.asyncDoneMs
+                           : key == "refuse_release" ? &ports.refuseRelease
+                           : key == "replug_after"   ? &ports.replugAfterMs
+                                                     : nullptr;
+        bool* flag = key == "old_build"    ? &ports.oldBuild
+                     : key == "numbered"   ? &ports.numbered
+                     : key == "interfaces" ? &ports.interfaces
+                     : key == "restart"    ? &ports.restart
+                                           : nullptr;
+        const bool other = key == "units" || key == "unplug_code";
+        if (!index && !amount && !flag && !other) {
             modelText += ";" + part; // the unit model's knob
             continue;
         }
-        if (!numeric || n < (index ? -1 : 0) || n > 600000) {
+        char* end = nullptr;
+        const long n = strtol(value.c_str(), &end, 10);
+        if (value.empty() || value.size() > 9 || *end || n < (index ? -1 : 0) || n > 600000) {
             error = "bad number in '" + part + "'";
             return -1;
         }
-        if (index)
+        if (index) {
             *index = static_cast<int>(n);
-        if (key == "unit_out")
-            unitOutGiven = true;
-        else if (key == "unit_in")
-            unitInGiven = true;
-        else if (key == "no_ports")
-            noPorts = n != 0;
-        else if (key == "async_done")
-            ports.asyncDoneMs = static_cast<unsigned>(n);
-        else if (key == "refuse_release")
-            ports.refuseRelease = static_cast<unsigned>(n);
-        else if (key == "refuse_release_at")
-            ports.refuseReleaseAt = static_cast<unsigned>(n);
-        else if (key == "keep_ports") {
-            ports.keepPorts = n != 0;
-            keepGiven = true;
-        } else if (key == "block_after_unplug") {
-            ports.blockAfterUnplugMs = static_cast<unsigned>(n);
-            blockGiven = true;
-        } else if (key == "replug_after")
-            ports.replugAfterMs = static_cast<unsigned>(n);
-        else if (key == "old_build")
-            oldBuild = n != 0;
-        else if (key == "units") {
-            if (n < 1 || n > MAX_UNITS) {
-                error = "units must be 1 or 2";
-                return -1;
-            }
+        } else if (amount) {
+            *amount = static_cast<unsigned>(n);
+        } else if (flag) {
+            *flag = n != 0;
+        } else if (key == "units" && (n < 1 || n > MAX_UNITS)) {
+            error = "units must be 1 or 2";
+            return -1;
+        } else if (key == "units") {
             ports.units = static_cast<int>(n);
-        } else if (key == "unplug_code") {
-            if (n != MMSYSERR_ERROR && n != MMSYSERR_NODRIVER && n != MMSYSERR_INVALHANDLE) {
-                error = "unplug_code must be 1, 5 or 6";
-                return -1;
-            }
+        } else if (n != MMSYSERR_ERROR && n != MMSYSERR_NODRIVER && n != MMSYSERR_INVALHANDLE) {
+            error = "unplug_code must be 1, 5 or 6";
+            return -1;
+        } else {
             ports.goneCode = static_cast<MMRESULT>(n);
-            codeGiven = true;
         }
     }
-    // The newer layer's builds before its fixes: 1 from a gone unit's handles, sends that
-    // block about 5 s first, and the unit's ports listed until the program restarts.
-    if (oldBuild) {
-        ports.goneCode = codeGiven ? ports.goneCode : MMSYSERR_ERROR;
-        ports.blockAfterUnplugMs = blockGiven ? ports.blockAfterUnplugMs : 5000;
-        ports.keepPorts = keepGiven ? ports.keepPorts : true;
-    }
-    if (ports.newNames) {
-        if (!outputsGiven)
-            ports.outputs = {"Other", "tavi Out"};
-        if (!inputsGiven)
-            ports.inputs = {"Other", "tavi In"};
-    }
-    if (noPorts) {
-        ports.outputs.clear();
-        ports.inputs.clear();
+    // The service's default names are the older WinMM-style ones, the same in both directions.
+    if (ports.newNames || ports.wms) {
+        if (!given[0])
+            ports.outputs = {"Other", ports.newNames ? "tavi Out" : "tavi"};
+        if (!given[1])
+            ports.inputs = {"Other", ports.newNames ? "tavi In" : "tavi"};
     }
     for (const auto* list : {&ports.outputs, &ports.inputs})
         for (const auto& name : *list)
@@ -183,20 +136,16 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
                 error = "port name longer than 31 characters: " + name;
                 return -1;
             }
-    if (!unitOutGiven)
-        ports.unitOut = DefaultUnitPort(ports.outputs);
-    if (!unitInGiven)
-        ports.unitIn = DefaultUnitPort(ports.inputs);
-    if (ports.unitOut >= static_cast<int>(ports.outputs.size()))
-        ports.unitOut = -1;
-    if (ports.unitIn >= static_cast<int>(ports.inputs.size()))
-        ports.unitIn = -1;
-    // Windows tells a second identical device by a number in its names.
-    if (ports.units == 2) {
+    ports.unitOut = DefaultUnitPort(ports.outputs);
+    ports.unitIn = DefaultUnitPort(ports.inputs);
+    // A second identical unit: the classic stack numbers it "2- tavi", the service "2 - tavi"
+    // (builds before March 2026: the same names as the first).
+    if (ports.units == 2 && ports.unitOut >= 0 && ports.unitIn >= 0) {
+        const std::string mark = !ports.numbered ? "" : ports.wms ? "2 - " : "2- ";
         ports.secondOut = static_cast<int>(ports.outputs.size());
         ports.secondIn = static_cast<int>(ports.inputs.size());
-        ports.outputs.push_back(ports.newNames ? "tavi (2) Out" : "2- tavi");
-        ports.inputs.push_back(ports.newNames ? "tavi (2) In" : "2- tavi MIDI In");
+        ports.outputs.push_back(mark + ports.outputs[static_cast<size_t>(ports.unitOut)]);
+        ports.inputs.push_back(mark + ports.inputs[static_cast<size_t>(ports.unitIn)]);
     }
     return 0;
 }

@@ -21,25 +21,21 @@
 struct PortSetup {
     std::vector<std::string> outputs{"Other", "tavi"};
     std::vector<std::string> inputs{"Other", "tavi MIDI In"};
-    int unitOut = 1;
-    int unitIn = 1;
-    int busyOut = -1;
-    int busyIn = -1;
-    int capsFailOut = -1;
-    int capsFailIn = -1;
+    int unitOut = 1, unitIn = 1; // the first ports whose names begin "tavi"
+    int busyOut = -1, busyIn = -1, capsFailOut = -1, capsFailIn = -1;
     unsigned asyncDoneMs = 0;
     unsigned refuseRelease = 0;
-    unsigned refuseReleaseAt = 0;
-    MMRESULT goneCode = MMSYSERR_NODRIVER;
-    bool keepPorts = false;
-    unsigned blockAfterUnplugMs = 0; // sends to a gone unit take this long to answer
-    unsigned replugAfterMs = 0;      // an unplugged unit comes back this long after (0: never)
-    bool wms = false;                // the newer Windows MIDI layer's WinMM behaviour
-    bool newNames = false;           // "tavi Out" / "tavi In" rather than "tavi" / "tavi MIDI In"
-    int units = 1;                   // a second tavi gets a pair of ports of its own
-    std::string secondBase;          // the second unit's model base, when not the first's
-    int secondOut = -1;
-    int secondIn = -1;
+    MMRESULT goneCode = MMSYSERR_NODRIVER; // the classic stack's answer for a gone unit
+    unsigned replugAfterMs = 0;            // an unplugged unit comes back this long after
+    bool wms = false;                      // the newer Windows MIDI service's compatibility layer
+    bool oldBuild = false;                 // its builds before the removal fixes of April 2026
+    bool newNames = false;                 // "tavi Out" / "tavi In"
+    bool numbered = true;                  // a second unit's names carry its number
+    bool interfaces = true;                // the unit's ports answer the device interface query
+    bool restart = false;   // the unit restarts on USB once it has confirmed the finish
+    int units = 1;          // a second tavi gets a pair of ports of its own
+    std::string secondBase; // the second unit's model base, when not the first's
+    int secondOut = -1, secondIn = -1;
 };
 
 // Splits scenario text into the port keys and the unit model's text. 0, or -1 with error set.
@@ -49,8 +45,7 @@ int ParsePortSetup(const std::string& text, PortSetup& ports, std::string& model
 // Where the client wants its notifications (the callback arguments of midiIn/OutOpen).
 struct ClientCallback {
     DWORD kind;
-    DWORD_PTR target;
-    DWORD_PTR instance;
+    DWORD_PTR target, instance;
 };
 
 // One simulated tavi behind a pair of ports. Unit 0 is the one the control functions steer.
@@ -63,10 +58,11 @@ struct SimUnit {
     unsigned plugSerial = 0;
     bool gone = true;
     uint64_t replugAtMs = UINT64_MAX;
-    unsigned messagesReceived = 0;
-    unsigned longMessagesSent = 0; // since plug-in, for refuse_release_at
     MIDIHDR* refusedHeader = nullptr;
     unsigned refusalsLeft = 0;
+    bool refusalsOver = false;    // the first long message since plug-in has gone
+    unsigned listedAfter = 0;     // on the service, plugged in again: listed after the others
+    bool leaveAfterReply = false; // restarting: it leaves once its last reply is out
 };
 constexpr int MAX_UNITS = 2;
 
@@ -84,10 +80,10 @@ struct SimHandle {
     bool inSysEx = false;
     // output side: long messages whose completion is still due (asynchronous mode)
     std::vector<MIDIHDR*> pending;
+    bool timedOut = false; // the service did not take a send: later ones fail at once
 };
 
-// Times inside the stand-in are performance-counter ticks since the DLL was first used
-// (NowTicks), so a reply or a completion is due at an exact moment, not at a whole millisecond.
+// Due times are performance-counter ticks since the DLL was first used (NowTicks).
 struct DueCompletion {
     uint32_t handle;
     MIDIHDR* header;
@@ -105,30 +101,24 @@ struct QueuedCallback {
     uint64_t serial;
     uint32_t handle;
     UINT message;
-    DWORD_PTR param1;
-    DWORD_PTR param2;
+    DWORD_PTR param1, param2;
 };
 
 struct StandIn {
     CRITICAL_SECTION lock;
     CONDITION_VARIABLE delivered; // signalled whenever a queued callback has been delivered
     HANDLE wake = nullptr;        // auto-reset: the driver thread has new work
-    // True while the driver thread is in (or about to enter) its wait on wake. Only then does
-    // new work need a SetEvent; a driver thread that is awake looks at everything again.
-    bool driverSleeping = false;
-    // Counts news for a driver thread that is awake and yielding until its next due moment:
-    // it watches this without taking the lock, which the client's calls would otherwise
-    // have to wait for.
+    bool driverSleeping = false;  // only then does new work need a SetEvent
+    // News for a driver thread that yields until its next due moment, watched without the lock.
     std::atomic<unsigned> news{0};
     DWORD driverThreadId = 0;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER origin{};
 
     PortSetup ports;
-    std::string scenarioText;
-    std::string configureError;
     SimUnit units[MAX_UNITS];
     int unitCount = 1;
+    unsigned plugIns = 0;
 
     std::vector<std::unique_ptr<SimHandle>> handles;
     uint32_t nextHandleId = 0x8001;
@@ -138,12 +128,10 @@ struct StandIn {
     uint64_t nextCallbackSerial = 1;
     uint64_t deliveredSerial = 0;
 
-    // The transcript file is written in batches by the driver thread (FlushTranscript): a
-    // write per event costs the record loop a system call each way. fileLock is taken before
-    // lock, never after, and is held across the write so batches reach the file in order.
+    // The file is written in batches (a write per event would slow the record loop); fileLock
+    // is taken before lock, and held across a write so that batches keep their order.
     CRITICAL_SECTION fileLock;
     HANDLE transcriptFile = INVALID_HANDLE_VALUE;
-    std::string transcriptPath;
     std::string transcript;     // everything since the last clear, in memory
     std::string unwritten;      // lines not yet in the file
     int64_t unwrittenSince = 0; // when the oldest of them was logged
@@ -152,8 +140,7 @@ struct StandIn {
 
 extern StandIn g;
 
-// Makes sure the record is initialised (environment read, unit plugged). Safe from any
-// thread and any exported function; takes no lock.
+// Makes sure the record is initialised (environment read, unit plugged). Takes no lock.
 void EnsureStandIn();
 
 struct Locked {
@@ -164,7 +151,6 @@ struct Locked {
 };
 
 uint64_t NowMs(); // whole milliseconds, the unit model's clock
-double NowMsExact();
 int64_t NowTicks();
 uint64_t TicksToMs(int64_t ticks); // rounded down, as NowMs
 int64_t MsToTicks(uint64_t ms);    // rounded up: never earlier than the milliseconds say
@@ -176,27 +162,27 @@ void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string HexBytes(const uint8_t* bytes, size_t length);
 // Without g.lock: writes the lines not yet in the file. Takes fileLock, then g.lock.
 void FlushTranscript();
-// Under fileLock and g.lock: writes what is due to the old file, then switches.
-int SetTranscriptPath(const char* path);
 
-// 0, or -1 with g.configureError set. Replaces the ports and plugs fresh units in.
+// 0, or -1 (logged). Replaces the ports and plugs fresh units in.
 int ApplyScenario(const std::string& text);
 void PlugInUnit(SimUnit& unit);
 void UnplugUnit(SimUnit& unit);
 
 SimHandle* FindHandle(HANDLE handle, bool input);
 SimHandle* FindHandleById(uint32_t id);
-// Unplugs each unit whose scenario says it is gone by now.
+// Unplugs each unit whose scenario says it is gone by now, and plugs in those due back.
 void NoticeTimedUnplug();
 // True when the unit behind this handle is gone (unplugged, or a later unit was plugged in).
 bool UnitGoneFor(const SimHandle& h);
-bool IsUnitPort(const SimHandle& h);
 // The unit wired to this port (index in PortSetup's list), or -1.
 int UnitAtPort(bool input, int port);
-// Under the lock: what a data call on a handle of a gone unit answers. On the newer layer
-// before its fixes a send took seconds to answer: an output call gets blockMs to wait,
-// without the lock, before it returns.
-MMRESULT GoneAnswer(const char* function, unsigned* blockMs = nullptr);
+// Under the lock, for a handle whose unit is gone: what a call of this kind answers (0: the
+// call goes on as on a live port), per stack and build. blockMs: how long a send waits first,
+// without the lock.
+enum class CallKind { Send, Start, AddBuffer, Other };
+MMRESULT GoneAnswer(SimHandle& h, CallKind kind, const char* function, unsigned* blockMs = nullptr);
+// Logs "reused <function>" when this header sits in the queue of another open handle.
+void ReusedHeader(const SimHandle& h, const MIDIHDR* header, const char* function);
 
 // Device ids: the positions among the ports that are currently listed.
 std::vector<int> ListedOutputs();
@@ -215,19 +201,40 @@ void NotifyNow(const ClientCallback& callback, uint32_t handle, UINT message, DW
                DWORD_PTR param2);
 void StartDriverThread();
 
-// Input delivery (driver thread, under the lock).
 void DeliverToInput(SimHandle& h, const UnitOutput& output);
 void ReturnFrontBuffer(SimHandle& h, UINT message);
 // Driver thread, under the lock: lets the client's notifications run and waits up to ms for
 // it to queue a buffer on this input. The handle again, or null once it was closed meanwhile.
 SimHandle* AwaitBuffer(uint32_t id, unsigned ms);
 
-// Checks of a caller's header shared by the in and out sides: INVALPARAM or 0.
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size);
-MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra);
+MMRESULT CheckCallback(DWORD flags, DWORD allowedExtra);
+
+// The port a device id names (its position among the ports listed now), or an open handle of
+// that direction; -1 for neither. Under the lock.
+int PortOf(bool input, UINT_PTR id);
+// What midiOutMessage / midiInMessage answer: the device interface queries on a device id.
+MMRESULT PortMessage(bool input, UINT_PTR id, UINT message, DWORD_PTR param1, DWORD_PTR param2);
 
 // Copies only the bytes the caller asked for, as WinMM does (0 copies nothing).
-template <typename Caps> MMRESULT CopyCaps(void* caps, const Caps& full, UINT size) {
+template <typename Caps>
+MMRESULT FillCaps(bool input, UINT_PTR id, Caps& full, void* caps, UINT size) {
+    EnsureStandIn();
+    if (!caps)
+        return MMSYSERR_INVALPARAM;
+    {
+        Locked hold;
+        const int port = PortOf(input, id);
+        if (port < 0)
+            return MMSYSERR_BADDEVICEID;
+        if (port == (input ? g.ports.capsFailIn : g.ports.capsFailOut))
+            return MMSYSERR_NODRIVER;
+        const std::string& name = (input ? g.ports.inputs : g.ports.outputs)[size_t(port)];
+        memcpy(full.szPname, name.c_str(), name.size() + 1); // names are under 32 bytes
+    }
+    full.wMid = 0xFFFF; // "unmapped" manufacturer and product ids
+    full.wPid = 0xFFFF;
+    full.vDriverVersion = 0x0100;
     memcpy(caps, &full, size < sizeof full ? size : sizeof full);
     return MMSYSERR_NOERROR;
 }

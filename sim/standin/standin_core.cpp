@@ -1,6 +1,8 @@
 // The stand-in's process-wide record: start-up, clock, transcript, handles and the unit.
 #include "sim/standin/standin.h"
+#include "sim/standin/sim_control.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +13,7 @@ namespace {
 
 INIT_ONCE initOnce = INIT_ONCE_STATIC_INIT;
 
-// A transcript grows by about 60 bytes a message; a full update is far below this. Past it
-// only the file keeps growing, so a runaway client cannot eat the test's memory.
+// Far above a full update's transcript; past it only the file grows.
 const size_t kTranscriptMemoryLimit = 16u << 20;
 
 BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
@@ -26,8 +27,11 @@ BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
     DWORD length = GetEnvironmentVariableA("TAVI_SIM_LOG", buffer, sizeof buffer);
     EnterCriticalSection(&g.fileLock);
     Locked hold;
-    if (length > 0 && length < sizeof buffer && SetTranscriptPath(buffer) != 0)
-        OutputDebugStringA("stand-in winmm: cannot open the TAVI_SIM_LOG file\n");
+    // Appending, and shared, so a test can read the file while the program still writes it.
+    if (length > 0 && length < sizeof buffer)
+        g.transcriptFile = CreateFileA(buffer, FILE_APPEND_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     Log("begin %lu", GetCurrentProcessId());
     length = GetEnvironmentVariableA("TAVI_SIM", buffer, sizeof buffer);
     std::string text = (length > 0 && length < sizeof buffer) ? buffer : "normal";
@@ -36,7 +40,6 @@ BOOL CALLBACK Initialise(PINIT_ONCE, PVOID, PVOID*) {
         g.ports.outputs.clear();
         g.ports.inputs.clear();
         g.unitCount = 0;
-        OutputDebugStringA(("stand-in winmm: " + g.configureError + "\n").c_str());
     }
     StartDriverThread();
     LeaveCriticalSection(&g.fileLock);
@@ -56,27 +59,18 @@ void WriteTranscriptLine(const std::string& line) {
     g.unwritten += line;
 }
 
-// Under fileLock and g.lock.
-void WriteUnwritten() {
-    if (g.transcriptFile != INVALID_HANDLE_VALUE && !g.unwritten.empty()) {
-        DWORD written = 0;
-        WriteFile(g.transcriptFile, g.unwritten.data(), static_cast<DWORD>(g.unwritten.size()),
-                  &written, nullptr);
-    }
-    g.unwritten.clear();
-}
-
 } // namespace
 
-// Lines logged just before the process ends must still reach the file. At process exit the
-// other threads are already gone; one of them may have died holding a lock, and then its
-// line is half made anyway, so nothing is written rather than waiting for ever.
+// Lines logged just before the process ends must still reach the file, unless a thread that
+// died at exit holds a lock: then nothing is written rather than waiting for ever.
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_DETACH || !g.ready)
         return TRUE;
     if (TryEnterCriticalSection(&g.fileLock)) {
+        DWORD written = 0;
         if (TryEnterCriticalSection(&g.lock)) {
-            WriteUnwritten();
+            WriteFile(g.transcriptFile, g.unwritten.data(), DWORD(g.unwritten.size()), &written,
+                      nullptr);
             LeaveCriticalSection(&g.lock);
         }
         LeaveCriticalSection(&g.fileLock);
@@ -93,8 +87,7 @@ void FlushTranscript() {
         batch.swap(g.unwritten);
         file = g.transcriptFile;
     }
-    // Written outside g.lock, so the client's calls do not wait for the disk. The file
-    // cannot change meanwhile: switching it takes fileLock.
+    // Written outside g.lock, so the client's calls do not wait for the disk.
     if (file != INVALID_HANDLE_VALUE && !batch.empty()) {
         DWORD written = 0;
         WriteFile(file, batch.data(), static_cast<DWORD>(batch.size()), &written, nullptr);
@@ -141,13 +134,6 @@ void WakeDriver() {
     }
 }
 
-double NowMsExact() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart - g.origin.QuadPart) * 1000.0 /
-           static_cast<double>(g.frequency.QuadPart);
-}
-
 void Log(const char* format, ...) {
     // Sized first: a long SysEx in hex runs to thousands of characters.
     va_list args;
@@ -161,40 +147,18 @@ void Log(const char* format, ...) {
     va_end(again);
     text.resize(text.size() - 1);
     char stamp[32];
-    snprintf(stamp, sizeof stamp, "%.3f ", NowMsExact());
+    snprintf(stamp, sizeof stamp, "%.3f ",
+             double(NowTicks()) * 1000 / double(g.frequency.QuadPart));
     WriteTranscriptLine(stamp + text + "\n");
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t length) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(length * 3);
+    std::string text(length ? length * 3 - 1 : 0, ' ');
     for (size_t i = 0; i < length; ++i) {
-        if (i > 0)
-            text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
+        text[3 * i] = "0123456789ABCDEF"[bytes[i] >> 4];
+        text[3 * i + 1] = "0123456789ABCDEF"[bytes[i] & 15];
     }
     return text;
-}
-
-int SetTranscriptPath(const char* path) {
-    WriteUnwritten(); // the lines logged so far belong to the old file
-    if (g.transcriptFile != INVALID_HANDLE_VALUE)
-        CloseHandle(g.transcriptFile);
-    g.transcriptFile = INVALID_HANDLE_VALUE;
-    g.transcriptPath.clear();
-    if (!path || !*path)
-        return 0;
-    // Appending, and shared, so a test can read the file while the program still writes it.
-    HANDLE file =
-        CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return -1;
-    g.transcriptFile = file;
-    g.transcriptPath = path;
-    return 0;
 }
 
 int ApplyScenario(const std::string& text) {
@@ -204,31 +168,26 @@ int ApplyScenario(const std::string& text) {
     UnitScenario scenarios[MAX_UNITS];
     bool parsed = ParsePortSetup(text, ports, modelText, error) == 0 &&
                   ParseScenario(modelText, scenarios[0], error) == 0;
-    // The second unit runs the same knobs from a base of its own, if given, and keeps its
-    // settings in a state file of its own.
+    // The second unit runs the same knobs from a base of its own, if given.
     if (parsed && ports.units == 2) {
         const size_t knobs = modelText.find(';');
         const std::string secondText =
             (ports.secondBase.empty() ? modelText.substr(0, knobs) : ports.secondBase) +
             (knobs == std::string::npos ? "" : modelText.substr(knobs));
         parsed = ParseScenario(secondText, scenarios[1], error) == 0;
-        if (!scenarios[1].stateFile.empty())
-            scenarios[1].stateFile += "-2";
     }
     if (!parsed) {
-        g.configureError = error.empty() ? "scenario not understood" : error;
-        Log("configure-error %s", g.configureError.c_str());
+        Log("configure-error %s", error.empty() ? "scenario not understood" : error.c_str());
         return -1;
     }
-    g.configureError.clear();
     g.ports = ports;
-    g.scenarioText = text;
     Log("configure %s", text.c_str());
     g.unitCount = ports.units;
     for (int i = 0; i < MAX_UNITS; ++i) {
         SimUnit& unit = g.units[i];
         UnplugUnit(unit);
         unit.replugAtMs = UINT64_MAX;
+        unit.listedAfter = 0;
         unit.scenario = scenarios[i];
         unit.out = i == 0 ? ports.unitOut : ports.secondOut;
         unit.in = i == 0 ? ports.unitIn : ports.secondIn;
@@ -244,9 +203,9 @@ namespace {
 // What a unit had not yet sent is lost with it.
 void DropRepliesOf(const SimUnit& unit) {
     const int index = static_cast<int>(&unit - g.units);
-    for (size_t i = g.replies.size(); i-- > 0;)
-        if (g.replies[i].unit == index)
-            g.replies.erase(g.replies.begin() + static_cast<std::ptrdiff_t>(i));
+    g.replies.erase(std::remove_if(g.replies.begin(), g.replies.end(),
+                                   [&](const DueReply& r) { return r.unit == index; }),
+                    g.replies.end());
 }
 
 } // namespace
@@ -257,10 +216,10 @@ void PlugInUnit(SimUnit& unit) {
     ++unit.plugSerial;
     unit.gone = false;
     unit.replugAtMs = UINT64_MAX;
-    unit.messagesReceived = 0;
-    unit.longMessagesSent = 0;
+    unit.refusalsOver = false;
     unit.refusedHeader = nullptr;
     unit.refusalsLeft = 0;
+    unit.leaveAfterReply = false;
     DropRepliesOf(unit);
     Log("%splug", unit.tag);
     WakeDriver(); // a timed unplug may now be due
@@ -299,10 +258,6 @@ int UnitAtPort(bool input, int port) {
     return -1;
 }
 
-bool IsUnitPort(const SimHandle& h) {
-    return h.unit >= 0;
-}
-
 void NoticeTimedUnplug() {
     for (int i = 0; i < g.unitCount; ++i) {
         SimUnit& unit = g.units[i];
@@ -313,6 +268,7 @@ void NoticeTimedUnplug() {
             unit.scenario.unplugAfterMs = -1;
             unit.scenario.unplugAtRecord = -1;
             unit.scenario.unplugDuringErase = false;
+            unit.listedAfter = g.ports.wms ? ++g.plugIns : 0;
             PlugInUnit(unit);
         }
     }
@@ -321,27 +277,56 @@ void NoticeTimedUnplug() {
 bool UnitGoneFor(const SimHandle& h) {
     // A timed unplug counts from its moment, not from when the driver thread next looks.
     NoticeTimedUnplug();
-    return IsUnitPort(h) && (g.units[h.unit].gone || h.plugSerial != g.units[h.unit].plugSerial);
+    return h.unit >= 0 && (g.units[h.unit].gone || h.plugSerial != g.units[h.unit].plugSerial);
 }
 
-MMRESULT GoneAnswer(const char* function, unsigned* blockMs) {
-    Log("refused %s %u", function, g.ports.goneCode);
-    if (blockMs)
-        *blockMs = g.ports.blockAfterUnplugMs;
-    return g.ports.goneCode;
+MMRESULT GoneAnswer(SimHandle& h, CallKind kind, const char* function, unsigned* blockMs) {
+    MMRESULT code = MMSYSERR_NOERROR;
+    if (!g.ports.wms) {
+        // The classic stack: data calls fail; stop, reset, release and close still work.
+        if (kind == CallKind::Send || kind == CallKind::Start || kind == CallKind::AddBuffer)
+            code = g.ports.goneCode;
+    } else if (!g.ports.oldBuild) {
+        // Every call on a removed device answers 6; only the closes go on (ClosePort), and an
+        // input's is refused while buffers are queued, which nothing can return any more.
+        code = MMSYSERR_NODRIVER;
+    } else if (kind == CallKind::Send) {
+        // Older builds only notice when the service does not take a send in time (1 s);
+        // start and adding a buffer never ask the service.
+        if (blockMs && !h.timedOut)
+            *blockMs = 1000;
+        h.timedOut = true;
+        code = MMSYSERR_ERROR;
+    }
+    if (code != MMSYSERR_NOERROR)
+        Log("refused %s %u", function, code);
+    return code;
+}
+
+void ReusedHeader(const SimHandle& h, const MIDIHDR* header, const char* function) {
+    for (auto& other : g.handles)
+        if (other.get() != &h && std::count(other->queue.begin(), other->queue.end(), header))
+            Log("reused %s", function);
 }
 
 namespace {
 
 std::vector<int> Listed(const std::vector<std::string>& names, bool input) {
     NoticeTimedUnplug();
-    std::vector<int> listed;
+    // Removed ports leave the list and the rest close up; on the service a unit plugged in
+    // again takes the first free numbers, after the ports already there.
+    std::vector<std::pair<unsigned, int>> listed;
     for (int i = 0; i < static_cast<int>(names.size()); ++i) {
         const int unit = UnitAtPort(input, i);
-        if (unit < 0 || !g.units[unit].gone || g.ports.keepPorts)
-            listed.push_back(i);
+        if (unit < 0 || !g.units[unit].gone)
+            listed.emplace_back(unit < 0 ? 0 : g.units[unit].listedAfter, i);
     }
-    return listed;
+    std::stable_sort(listed.begin(), listed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<int> ports;
+    for (const auto& entry : listed)
+        ports.push_back(entry.second);
+    return ports;
 }
 
 } // namespace
@@ -354,15 +339,12 @@ std::vector<int> ListedInputs() {
 }
 
 void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMessage) {
-    // The model counts whole milliseconds; its replies go out at the exact moment of receipt
-    // plus what the model adds to its millisecond, so a reply delay is never cut short and
-    // never grows by the rounding.
-    // The moment of receipt is taken after the rx line, so the transcript never shows a
-    // reply sooner after its request than the delay.
+    // Replies go out at the exact moment of receipt (taken after the rx line) plus what the
+    // model adds to its whole millisecond: a delay is never cut short nor grown by rounding.
     Log("%srx %s", unit.tag, HexBytes(bytes, length).c_str());
     const int64_t receivedTicks = NowTicks();
+    const bool booting = unit.model.updateMode;
     const uint64_t now = TicksToMs(receivedTicks);
-    ++unit.messagesReceived;
     std::vector<UnitOutput> out;
     if (shortMessage)
         UnitReceiveShort(unit.model, now, bytes, length);
@@ -371,6 +353,13 @@ void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMes
     if (UnitUnplugged(unit.model, now)) {
         UnplugUnit(unit);
         return;
+    }
+    if (g.ports.restart && booting && !unit.model.updateMode) {
+        // Back on USB it runs the firmware it was given.
+        unit.scenario.updateMode = false;
+        unit.scenario.answersSettings = unit.model.answersSettings;
+        memcpy(unit.scenario.version, unit.model.version, 2);
+        unit.leaveAfterReply = true;
     }
     for (auto& reply : out) {
         const uint64_t after = reply.dueMs > now ? reply.dueMs - now : 0;
@@ -386,27 +375,79 @@ void UnitTakes(SimUnit& unit, const uint8_t* bytes, size_t length, bool shortMes
 }
 
 MMRESULT CheckHeader(const MIDIHDR* header, UINT size) {
-    // Older callers pass the shorter header that ends before dwOffset; anything smaller is
-    // refused, as WinMM does.
+    // Older callers pass the shorter header that ends before dwOffset; WinMM takes that.
     if (!header || size < offsetof(MIDIHDR, dwOffset))
         return MMSYSERR_INVALPARAM;
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT CheckCallback(DWORD flags, DWORD_PTR target, DWORD allowedExtra) {
-    if (flags & ~(CALLBACK_TYPEMASK | allowedExtra))
-        return MMSYSERR_INVALFLAG;
-    switch (flags & CALLBACK_TYPEMASK) {
-    case CALLBACK_NULL:
-    case CALLBACK_FUNCTION:
-    case CALLBACK_THREAD:
-    case CALLBACK_EVENT:
-        return MMSYSERR_NOERROR;
-    case CALLBACK_WINDOW:
-        if (target && !IsWindow(reinterpret_cast<HWND>(target)))
-            return MMSYSERR_INVALPARAM;
-        return MMSYSERR_NOERROR;
-    default:
-        return MMSYSERR_INVALFLAG;
-    }
+// Only the callback kinds the program uses are offered: none, or a function.
+MMRESULT CheckCallback(DWORD flags, DWORD allowedExtra) {
+    const DWORD kind = flags & CALLBACK_TYPEMASK;
+    return (flags & ~(CALLBACK_TYPEMASK | allowedExtra)) ||
+                   (kind != CALLBACK_NULL && kind != CALLBACK_FUNCTION)
+               ? MMSYSERR_INVALFLAG
+               : MMSYSERR_NOERROR;
 }
+
+// The functions tests call to steer the simulated unit (declared in sim_control.h).
+namespace {
+
+void CopyOut(const std::string& text, char* buffer, int size) {
+    if (!buffer || size <= 0)
+        return;
+    size_t n = text.size() < static_cast<size_t>(size - 1) ? text.size() : size - 1;
+    memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+int SimConfigure(const char* scenarioText) {
+    EnsureStandIn();
+    Locked hold;
+    return ApplyScenario(scenarioText ? scenarioText : "");
+}
+
+void SimUnplug(void) {
+    EnsureStandIn();
+    Locked hold;
+    UnplugUnit(g.units[0]);
+}
+
+int SimReadTranscript(char* buffer, int size) {
+    EnsureStandIn();
+    FlushTranscript(); // a test may compare the file with what it reads here
+    Locked hold;
+    CopyOut(g.transcript, buffer, size);
+    return static_cast<int>(g.transcript.size());
+}
+
+void SimClearTranscript(void) {
+    EnsureStandIn();
+    FlushTranscript();
+    Locked hold;
+    g.transcript.clear();
+}
+
+int SimInject(const unsigned char* bytes, int length, int isShort) {
+    EnsureStandIn();
+    if (!bytes || length <= 0 || (isShort && length > 3))
+        return -1;
+    Locked hold;
+    if (g.units[0].gone)
+        return -1;
+    const int64_t now = NowTicks();
+    UnitOutput output{NowMs(), isShort != 0, std::vector<uint8_t>(bytes, bytes + length)};
+    // Due now: after everything already due, before anything due later.
+    auto at = g.replies.begin();
+    while (at != g.replies.end() && at->dueTicks <= now)
+        ++at;
+    g.replies.insert(at, DueReply{now, std::move(output)});
+    WakeDriver();
+    return 0;
+}
+
+} // extern "C"

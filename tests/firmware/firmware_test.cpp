@@ -1,5 +1,6 @@
 // The image's header check and walk on hand-made images; the update sequence in virtual time
-// against a scripted unit, whose answers reach the real reply parser when due.
+// against the simulated unit, whose answers reach the real reply parser when due; and that
+// unit's own answers and faults.
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <iterator>
@@ -8,74 +9,57 @@
 #include <vector>
 #include "firmware/update_sequence.h"
 #include "protocol/reply_parser.h"
+#include "sim/unit_model.h"
 
-struct Answer {
-    uint8_t code; // 0: silence
-    unsigned delayMs = 0;
-    uint8_t major = '2', minor = '1'; // for 0x20 and 0x21
-};
-using Answers = std::vector<Answer>;
-
-struct VirtualUnit {
-    // Answers by request byte, one per receipt (for records: per sending, whichever record);
-    // past the end of its list a request gets its normal answer after delayMs.
-    std::map<uint8_t, Answers> script;
-    unsigned delayMs = 0;
-    uint64_t goneUs = UINT64_MAX; // when the link drops
-    uint64_t tickUs = 0;          // a pause ends on a scheduler tick; 0: when its time is up
-    bool earlyWake = true;        // an awaited reply ends a pause
-    uint64_t nowUs = 0;
+// The update's outside world in virtual time: the unit model answers each message, and its
+// answers reach the real reply parser when they are due.
+struct Bench {
+    UnitModel unit;
     DeviceState device;
-    std::map<uint8_t, size_t> seen;
+    uint64_t nowMs = 0;
     std::multimap<uint64_t, std::vector<uint8_t>> pending; // by due time
     std::vector<uint8_t> sent;                             // every message, one after another
     std::vector<int> progress;
     std::string log; // statuses by their text, boxes as text/caption, "close", "done"
 
-    static VirtualUnit& Of(void* c) { return *static_cast<VirtualUnit*>(c); }
+    static Bench& Of(void* c) { return *static_cast<Bench*>(c); }
     static void Log(void* c, std::string s) { Of(c).log += (Of(c).log.empty() ? "" : ", ") + s; }
     static uint8_t Code(void* c) { return LoadReplyCode(Of(c).device); }
-    static void Deliver(VirtualUnit& u) {
-        for (auto r = u.pending.begin(); r != u.pending.end() && r->first <= u.nowUs;) {
-            ReplyParser(u.device, r->second.data(), r->second.size());
-            r = u.pending.erase(r);
+    static void Deliver(Bench& b) {
+        for (auto r = b.pending.begin(); r != b.pending.end() && r->first <= b.nowMs;) {
+            ReplyParser(b.device, r->second.data(), r->second.size());
+            r = b.pending.erase(r);
         }
     }
     static void Send(void* c, const uint8_t* bytes, size_t length) {
-        VirtualUnit& u = Of(c);
-        u.sent.insert(u.sent.end(), bytes, bytes + length);
-        const uint8_t request = length > 4 ? bytes[3] : 0;
-        const Answers& script = u.script[request];
-        const size_t n = u.seen[request]++; // the normal answer's code is the request's plus 0x10
-        const Answer a = n < script.size() ? script[n] : Answer{uint8_t(request + 0x10), u.delayMs};
-        std::vector<uint8_t> reply = {0xF0, 0x2C, 0x4D, a.code, a.major, a.minor, 0xF7};
-        reply.erase(reply.begin() + 4, reply.begin() + (a.code == 0x20 || a.code == 0x21 ? 4 : 6));
-        if (a.code != 0) {
-            u.pending.emplace(u.nowUs + a.delayMs * 1000ull, reply);
+        Bench& b = Of(c);
+        b.sent.insert(b.sent.end(), bytes, bytes + length);
+        std::vector<UnitOutput> out;
+        UnitReceive(b.unit, b.nowMs, bytes, length, out);
+        for (const UnitOutput& o : out) {
+            b.pending.emplace(o.dueMs, o.bytes);
         }
-        Deliver(u);
+        Deliver(b);
     }
     // Wakes at each answer due within the pause, and stays awake only for an awaited one.
     static void Wait(void* c, unsigned ms, uint8_t awaited, uint8_t alternative) {
-        VirtualUnit& u = Of(c);
-        const uint64_t tick = u.tickUs ? u.tickUs : 1;
-        const uint64_t end = (u.nowUs + ms * 1000ull + tick - 1) / tick * tick;
-        for (auto next = u.pending.begin();
-             u.earlyWake && next != u.pending.end() && next->first < end;
-             next = u.pending.begin()) {
-            u.nowUs = next->first;
-            Deliver(u);
+        Bench& b = Of(c);
+        const uint64_t end = b.nowMs + ms;
+        for (auto next = b.pending.begin(); next != b.pending.end() && next->first < end;
+             next = b.pending.begin()) {
+            b.nowMs = next->first;
+            Deliver(b);
             const uint8_t code = Code(c);
             if (code != 0 && (awaited == 0 || code == awaited || code == alternative)) {
                 return;
             }
         }
-        u.nowUs = end;
-        Deliver(u);
+        b.nowMs = end;
+        Deliver(b);
     }
     static void Clear(void* c) { ClearReplyCode(Of(c).device); }
     static void Version(void* c, uint8_t v[2]) { std::copy_n(Of(c).device.FirmwareVersion, 2, v); }
-    static bool Linked(void* c) { return Of(c).nowUs < Of(c).goneUs; }
+    static bool Linked(void* c) { return !UnitUnplugged(Of(c).unit, Of(c).nowMs); }
     static void Status(void* c, int s) { Log(c, UpdateStatusText(s) ? UpdateStatusText(s) : "?"); }
     static void Progress(void* c, uint16_t percent) { Of(c).progress.push_back(percent); }
     static void Box(void* c, const char* t, const char* cap) { Log(c, t + std::string("/") + cap); }
@@ -83,14 +67,44 @@ struct VirtualUnit {
     static void Done(void* c) { Log(c, "done"); }
 };
 
-int RunVirtualWorker(VirtualUnit& u, const FirmwareImage* image) {
-    using U = VirtualUnit;
-    const UpdateIo io = {&u,        U::Send,   U::Code,     U::Clear, U::Version, U::Wait,
-                         U::Linked, U::Status, U::Progress, U::Box,   U::Close};
-    return RunUpdateWorker(io, image, U::Done);
+// Plugs the unit in as the scenario says; false (unit untouched) when it is refused, which
+// must leave the defaults.
+bool PlugIn(UnitModel& unit, const std::string& scenario) {
+    UnitScenario parsed;
+    parsed.eraseMs = 7;
+    std::string error;
+    const bool taken = ParseScenario(scenario, parsed, error) == 0;
+    EXPECT_TRUE(taken || (!error.empty() && parsed.eraseMs == 0)) << scenario;
+    (void)(taken && (UnitPlugIn(unit, parsed, 0), true));
+    return taken;
+}
+
+using B = Bench;
+int RunVirtualWorker(Bench& b, const std::string& scenario, const FirmwareImage* image) {
+    EXPECT_TRUE(PlugIn(b.unit, scenario));
+    const UpdateIo io = {&b,        B::Send,   B::Code,     B::Clear, B::Version, B::Wait,
+                         B::Linked, B::Status, B::Progress, B::Box,   B::Close};
+    return RunUpdateWorker(io, image, B::Done);
 }
 
 using Bytes = std::vector<uint8_t>;
+// A data record as the boot loader takes it (layout in sim/unit_model.h), F0 through F7.
+std::string Record(unsigned address, const std::string& data) {
+    std::string record = {'\xF0',
+                          0x2C,
+                          0x4D,
+                          0x30,
+                          char(address >> 14),
+                          char(address >> 7 & 0x7F),
+                          char(address & 0x7F),
+                          char(data.size())};
+    record += data;
+    int sum = 0;
+    for (size_t i = 4; i < record.size(); ++i) {
+        sum += record[i];
+    }
+    return record + char((128 - sum % 128) % 128) + "\xF7";
+}
 // Bytes 5..23 are never examined, so anything but 0xFF (which would end the image) goes there.
 const std::string kHeader = "tavi " + std::string("99\0\x7F\xF0\xF7\x80xxxxxxxxxxxx", 19) +
                             "(c)Quenbrook Signalwerkstatt KG\r";
@@ -135,15 +149,16 @@ TEST(ImageWalk, ChecksTheHeaderThenFindsEachRecordFromF0ThroughF7) {
     }
 }
 
-constexpr uint8_t kStatus = 0x10, kErase = 0x12, kRecord = 0x30, kFinish = 0x50;
 constexpr int kNoImage = -1, kDamaged = -2; // in place of a record count
 
-// The header, then records of 10 bytes each followed by 0x0D, then the terminator: 100 bytes
-// with four records, so that progress reads as the end of each record.
-Bytes ImageOf(int records) {
+// The header, then records of 14 data bytes (24 bytes) each followed by 0x0D, then the
+// terminator. The first record's first two bytes are the version the unit reports once they
+// are written.
+Bytes ImageOf(int records, const char* version = "21") {
     std::string image = kHeader;
-    for (char i = 0; i < records; ++i) {
-        image += std::string("\xF0\x2C\x4D\x30\0\0", 6) + i + "\x01\x11\xF7\r";
+    for (int i = 0; i < records; ++i) {
+        image += Record(i * 14, i == 0 ? version + std::string(12, 'x') : std::string(14, char(i)));
+        image += "\r";
     }
     image[4] = records == kDamaged ? '_' : ' ';
     image += "\xFF";
@@ -155,100 +170,155 @@ std::string Failed(const std::string& head) {
     return head + ", Programming failed/Warning, close, done";
 }
 
-// Unscripted, the unit answers at once, so the time a run ends is what the script costs. The
-// records' scripts show the counters start again after an acceptance.
+// Unfaulted, the unit answers at once, so the time a run ends is what its faults cost. Record
+// faults hit every record from the one named on, so each run shows the counters start again
+// after an acceptance.
 TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
-    const std::string handshakeTimeout = Failed("Preparing, Timeout error");
-    const std::string eraseTimeout = Failed("Preparing, Erasing, Timeout error");
     const std::string timeout = Failed("Preparing, Erasing, Writing, Timeout error");
     const std::string corrupted = Failed("Preparing, Data file corrupted/Error");
-    const Answer ok{0x40}, nak{0x4E}, none{0}, late{0x40, 501}, odd{0x60};
+    const std::string eraseTimeout = Failed("Preparing, Erasing, Timeout error");
     const struct {
         const char* name;
-        uint8_t request; // whose answers are scripted
-        Answers answers;
+        const char* scenario;
         std::string log;
         size_t sends;
         uint64_t endMs;
         int records = 4;
-        uint64_t goneMs = UINT64_MAX / 1000;
+        const char* version = "21"; // what the image writes
     } cases[] = {
         // clang-format off
-        {"no image", kStatus, {}, corrupted, 0, 0, kNoImage},
-        {"damaged header", kStatus, {}, corrupted, 0, 0, kDamaged},
-        {"image without records: straight to the check", kStatus, {}, kSucceeded, 4, 0, 0},
-        {"records: rejected twice", kRecord, {nak, nak, ok, nak, nak}, kSucceeded, 12, 0},
-        {"records: rejected thrice", kRecord, {nak, nak, nak},
-         Failed("Preparing, Erasing, Writing, Checksum error"), 5, 0},
-        {"records: silent thrice", kRecord, {none, none, none}, timeout, 5, 1503},
-        {"records: counted apart, two rejections and two silences let the fifth through", kRecord,
-         {nak, none, nak, none, ok, nak, none, nak, none}, kSucceeded, 16, 2004},
-        {"records: answer in the last pause", kRecord, {late, ok, late}, kSucceeded, 8, 1002},
-        {"records: answer after the last pause", kRecord, {{0x40, 502}}, kSucceeded, 9, 501},
-        {"records: an answer in the third time-out's last pause", kRecord, {none, none, late},
+        {"no image", "update", corrupted, 0, 0, kNoImage},
+        {"damaged header", "update", corrupted, 0, 0, kDamaged},
+        {"image without records: straight to the check, which finds nothing written", "update",
+         Failed("Preparing, Erasing, Writing, Invalid firmware"), 3, 0, 0},
+        {"check: a 7F major alone", "update", kSucceeded, 8, 0, 4, "\x7F" "1"},
+        {"check: a 7F minor alone", "update", kSucceeded, 8, 0, 4, "2\x7F"},
+        {"records: rejected thrice", "update;reject=1x3",
+         Failed("Preparing, Erasing, Writing, Checksum error"), 6, 0},
+        {"records: silent thrice", "update;silent=1x3", timeout, 6, 1503},
+        // The acceptance also clears the time-out just counted, or the third record would fail.
+        {"records: each answered in its last pause", "update;late=0x501", kSucceeded, 8, 2004},
+        {"records: an answer in the third time-out's last pause", "update;silent=0x2;late=0x501",
          timeout, 5, 1503},
-        {"records: rejected in the last pause: a time-out too", kRecord,
-         Answers(3, Answer{0x4E, 501}), timeout, 5, 1503},
-        {"records: a slow answer is taken when it comes", kRecord, {{0x40, 37}, {0x40, 37}},
-         kSucceeded, 8, 74},
-        // Nonsense gets the record sent again without using up its time-outs, but nonsense
-        // forever must not hold the worker forever: the 17th since an acceptance fails.
-        {"records: nonsense three times", kRecord, {odd, odd, odd, ok}, kSucceeded, 11, 0},
-        {"records: nonsense sixteen times", kRecord, Answers(16, odd), kSucceeded, 24, 0},
-        {"records: nonsense seventeen times", kRecord, Answers(17, odd), timeout, 19, 0},
-        {"records: silent, nonsense, silent", kRecord, {none, odd, none}, kSucceeded, 11, 1002},
-        {"records: rejected, nonsense, twice each", kRecord,
-         {odd, nak, odd, nak, ok, odd, nak, odd, nak}, kSucceeded, 16, 0},
-        {"handshake: running", kStatus, {{0x21, 0, '2', '0'}},
-         Failed("Preparing, tavi not in update mode/Error"), 1, 0},
-        {"handshake: silent", kStatus, {none}, handshakeTimeout, 1, 450},
-        // A stray answer wakes the worker but must not cut its pause short.
-        {"handshake: only a stray answer", kStatus, {{0x70, 10}}, handshakeTimeout, 1, 450},
-        {"handshake: at the last of nine looks 50 ms apart", kStatus, {{0x20, 400}}, kSucceeded, 8,
-         400},
-        {"handshake: in the ninth pause", kStatus, {{0x20, 401}}, handshakeTimeout, 1, 401},
-        {"erase: slow", kErase, {{0x22, 20000}}, kSucceeded, 8, 20000},
-        {"erase: silent", kErase, {none}, eraseTimeout, 2, 90000},
-        {"erase: link lost", kErase, {none}, eraseTimeout, 2, 1000, 4, 1000},
-        {"check: running is no answer, the unit should still be in its boot loader", kStatus,
-         {{0x20}, {0x21}}, timeout, 7, 450},
-        {"check: 7F 7F", kStatus, {{0x20}, {0x20, 0, 0x7F, 0x7F}},
-         Failed("Preparing, Erasing, Writing, Invalid firmware"), 7, 0},
-        {"check: a 7F major alone", kStatus, {{0x20}, {0x20, 0, 0x7F, '1'}}, kSucceeded, 8, 0},
-        {"check: a 7F minor alone", kStatus, {{0x20}, {0x20, 0, '2', 0x7F}}, kSucceeded, 8, 0},
-        {"finish: silent", kFinish, {none}, timeout, 8, 450},
-        {"finish: at the last look", kFinish, {{0x60, 400}}, kSucceeded, 8, 400},
-        {"finish: too late", kFinish, {{0x60, 401}}, timeout, 8, 401},
+        {"records: a slow answer is taken when it comes", "update;late=0x37", kSucceeded, 8, 148},
+        // Odd answers get the record sent again without using up its time-outs or rejections,
+        // but odd answers forever must not hold the worker forever: the 17th fails. Rejections
+        // and silences are counted apart, and all three start again with each record.
+        {"records: sixteen odd answers each, then two rejections and two silences",
+         "update;odd=0x16;reject=0x2;silent=0x2", kSucceeded, 88, 4008},
+        {"records: seventeen odd answers", "update;odd=0x17", timeout, 19, 0},
+        {"handshake: running", "normal", Failed("Preparing, tavi not in update mode/Error"), 1, 0},
+        {"handshake: at the ninth look, every answer 400 ms late", "update;delay=400", kSucceeded,
+         8, 3200},
+        {"handshake: in the ninth pause", "update;delay=420", kSucceeded, 8, 3360},
+        {"handshake: too late", "update;delay=451", Failed("Preparing, Timeout error"), 1, 450},
+        {"erase: slow", "update;erase=20000", kSucceeded, 8, 20000},
+        {"erase: silent", "update;erase=100000", eraseTimeout, 2, 90000},
+        {"erase: the unit lost", "update;erase=2000;unplug_erase=1", eraseTimeout, 2, 1000},
+        {"check: running is no answer, the unit should still be in its boot loader",
+         "update;running_from_status=1", timeout, 7, 450},
+        {"finish: in the ninth pause", "update;finish=420", kSucceeded, 8, 420},
+        {"finish: too late", "update;finish=451", timeout, 8, 450},
         // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        VirtualUnit unit;
-        unit.script[c.request] = c.answers;
-        unit.goneUs = c.goneMs * 1000;
-        const Bytes bytes = ImageOf(c.records);
+        Bench bench;
+        const Bytes bytes = ImageOf(c.records, c.version);
         const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-        EXPECT_EQ(RunVirtualWorker(unit, c.records == kNoImage ? nullptr : &image),
+        EXPECT_EQ(RunVirtualWorker(bench, c.scenario, c.records == kNoImage ? nullptr : &image),
                   c.log == kSucceeded ? 0 : -1);
-        EXPECT_EQ(unit.log, c.log);
-        EXPECT_EQ(size_t(std::count(unit.sent.begin(), unit.sent.end(), 0xF7)), c.sends);
-        EXPECT_EQ(unit.nowUs, c.endMs * 1000);
+        EXPECT_EQ(bench.log, c.log);
+        EXPECT_EQ(size_t(std::count(bench.sent.begin(), bench.sent.end(), 0xF7)), c.sends);
+        EXPECT_EQ(bench.nowMs, c.endMs);
         if (c.log == kSucceeded) { // a progress value after every sending of a record
-            EXPECT_EQ(unit.progress.size(), c.sends - 4);
+            EXPECT_EQ(bench.progress.size(), c.sends - 4);
         }
     }
 }
 
 // Each record goes out whole and in image order, and progress reads as the end of each record:
-// never quite 100, since the image ends at the terminator.
+// never quite 100, since the image ends at the terminator. The unit then runs what was written.
 TEST(UpdateSuccess, SendsEveryRecordInOrderWithItsProgress) {
-    VirtualUnit unit;
-    const Bytes bytes = ImageOf(4);
+    Bench bench;
+    const Bytes bytes = ImageOf(4, "37");
     const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-    EXPECT_EQ(RunVirtualWorker(unit, &image), 0);
+    EXPECT_EQ(RunVirtualWorker(bench, "update", &image), 0);
     Bytes sent = {0xF0, 0x2C, 0x4D, 0x10, 0xF7, 0xF0, 0x2C, 0x4D, 0x12, 0xF7};
     std::remove_copy(bytes.begin() + 56, bytes.end() - 1, std::back_inserter(sent), 0x0D);
     sent.insert(sent.end(), {0xF0, 0x2C, 0x4D, 0x10, 0xF7, 0xF0, 0x2C, 0x4D, 0x50, 0xF7});
-    EXPECT_EQ(unit.sent, sent);
-    EXPECT_EQ(unit.progress, std::vector<int>({66, 77, 88, 99}));
+    EXPECT_EQ(bench.sent, sent);
+    EXPECT_EQ(bench.progress, std::vector<int>({51, 67, 83, 99}));
+    EXPECT_EQ(std::string(bench.unit.version, bench.unit.version + 2) +
+                  std::to_string(bench.unit.updateMode),
+              "370");
+}
+
+// Sends each message to the unit: the bytes between F0 2C 4D and F7, or a whole one (from F0),
+// at 0 or at the time of a leading "@MS ". Lists the answers in hex without their head and end,
+// "@due" when not at once, or "refused" for a scenario the model does not take.
+std::string Exchange(const std::string& scenario, const std::vector<std::string>& messages) {
+    UnitModel unit;
+    std::string answers;
+    if (!PlugIn(unit, scenario)) {
+        return "refused";
+    }
+    for (std::string message : messages) {
+        const uint64_t at = message[0] == '@' ? std::stoul(message.substr(1)) : 0;
+        message.erase(0, message[0] == '@' ? message.find(' ') + 1 : 0);
+        message = message[0] == '\xF0' ? message : "\xF0\x2C\x4D" + message + "\xF7";
+        std::vector<UnitOutput> out;
+        UnitReceive(unit, at, reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                    out);
+        for (const UnitOutput& o : out) {
+            char hex[4];
+            answers += answers.empty() ? "" : ",";
+            for (size_t i = 3; i + 1 < o.bytes.size(); ++i) {
+                snprintf(hex, sizeof hex, " %02X", o.bytes[i]);
+                answers += hex;
+            }
+            answers += o.dueMs != at ? "@" + std::to_string(o.dueMs) : "";
+        }
+    }
+    return answers;
+}
+
+TEST(UnitModel, AnswersEachMessageAsItsScenarioSays) {
+    const std::string good = Record(0, "21"), next = Record(2, "xyz");
+    const std::string bad = next.substr(0, 11) + "\x01\xF7"; // its checksum wrong
+    const struct {
+        const char* scenario;
+        std::vector<std::string> messages;
+        const char* answers;
+    } rows[] = {
+        // clang-format off
+        // The running firmware: a set stores what the setting can take; every one is answered
+        // with the value held; 7F asks. Other heads and lengths go unanswered.
+        {"normal", {"\x10", "\x52\x7F", "\x52\x01", "\x52\x02", "\x53\x7E", "\x53\x7F",
+                    "\x56\x10", "\x56\x0F", std::string("\x10\0", 2), "\xF0\x41\x10\x52\x01\xF7",
+                    "\x12", "\x50"},
+         " 21 32 31, 62 00, 62 01, 62 01, 63 7E, 63 7E, 66 08, 66 0F"},
+        {"old", {"\x10", "\x52\x7F"}, " 21 32 30"},
+        // The boot loader: records only after an erase, in order and intact; Status reports what
+        // was written; Finish starts it.
+        {"update;version=3337", {"\x10", "\x52\x7F", good, "\x12", "\x10", good, "\x10", good, bad,
+                                 next, "\x50", "\x10", "\x52\x7F"},
+         " 20 33 37, 4E, 22, 20 7F 7F, 40, 20 32 31, 4E, 4E, 40, 60, 21 32 31, 62 00"},
+        {"update;delay=5;erase=100", {"\x12", "@50 \x10", "@100 \x10"}, " 22@105, 20 7F 7F@105"},
+        // Record faults hit every record from the one named, in this order.
+        {"update;odd=1x1;reject=1x1;silent=1x1;late=1x9", {"\x12", good, next, next, next, next},
+         " 22, 40, 20 32 31, 4E, 40@9"},
+        // Gone: nothing more is answered, nor what would be due after.
+        {"normal;unplug_after=10", {"\x10", "@10 \x10"}, " 21 32 31"},
+        {"normal;delay=20;unplug_after=10", {"\x10"}, ""},
+        {"update;unplug_record=0", {"\x12", good, "\x10"}, " 22"},
+        // What it does not take: the defaults stay.
+        {"update;bogus=1", {}, "refused"}, {"normal;update", {}, "refused"}, {"fast", {}, "refused"},
+        {"update;reject=1", {}, "refused"}, {"update;version=8080", {}, "refused"},
+        {"settings=1,0,1,0,127,8", {}, "refused"},
+        // clang-format on
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(Exchange(row.scenario, row.messages), row.answers) << row.scenario;
+    }
 }

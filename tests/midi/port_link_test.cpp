@@ -40,8 +40,12 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
              {"outputs=tavi;inputs=tavi MIDI In|tavi MIDI In;caps_fail_in=0", 0, 1, "tavi"},
              {"outputs=Other|tavi;inputs=tavi MIDI In;caps_fail_out=1", 1, -1,
               "Other|MIDI output 2"},
-             {"no_ports=1", 0, -1, ""},
+             {"outputs=;inputs=", 0, -1, ""},
              {"outputs=tavi Out|tavi Out;inputs=tavi In|tavi In", 1, 1, "tavi Out|tavi Out"},
+             // Names no rule pairs (a user's own), the same device; two units of one name that
+             // tell no device: the second of the name is the second unit.
+             {"outputs=Other|tavi Out;inputs=tavi-b In|Other", 1, 0, "Other|tavi Out"},
+             {"stack=wms;units=2;numbered=0;interfaces=0", 2, 2, "Other|tavi|tavi"},
              {"outputs=Timecode Unit 31 Characters Out;inputs=Timecode Unit 31 Characters In", 0, 0,
               "Timecode Unit 31 Characters Out"},
          }) {
@@ -77,6 +81,18 @@ TEST(PortLink, OpensAndClosesInOrderAndFailedOpensAnswerTheirCodes) {
     EXPECT_EQ(events.back(), "close out"); // after the output reset's channel messages
     events.resize(5);
     EXPECT_EQ(events, (Lines{"tx F0 2C 4D 21", "stop in", "reset in", "close in", "reset out"}));
+    // The open pair is found again at any index, by device or else by name: the other unit
+    // leaving renumbers the lists; this one leaving does not go unnoticed.
+    for (const char* scenario : {"units=2", "units=2;interfaces=0"}) {
+        Reset(scenario);
+        ASSERT_EQ(OpenOutputPort(2) + OpenInputPort(2), 0);
+        EXPECT_TRUE(PortsStillListed());
+        sim.api.unplug();
+        EXPECT_TRUE(PortsStillListed()) << scenario;
+        Reset(scenario, true);
+        sim.api.unplug();
+        EXPECT_FALSE(PortsStillListed()) << scenario;
+    }
     Reset("busy_out=1;busy_in=1"); // two ports each, the unit's taken by another program
     EXPECT_EQ(OpenOutputPort(1), -2);
     EXPECT_EQ(OpenInputPort(1), -4);
@@ -95,6 +111,7 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
              {"unplug_code=6", "refused midiOutLongMsg 6", 1, true},
              {"unplug_code=5", "refused midiOutLongMsg 5", 1, true},
              {"unplug_code=1", "refused midiOutLongMsg 1", 1, true},
+             {"stack=wms", "refused midiOutPrepareHeader 6", 1, true}, // the input never closes
              {"refuse_release=4", "refused midiOutUnprepareHeader 65", 4, false},
              {"refuse_release=5", "refused midiOutUnprepareHeader 65", 5, true},
              {"async_done=50", "refused", 0, false},
@@ -102,13 +119,15 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
          }) {
         SCOPED_TRACE(scenario);
         Reset(scenario, true);
-        if (scenario[0] == 'u') {
+        if (scenario[0] == 'u' || scenario[0] == 's') {
             sim.api.unplug();
         }
         sim.api.clearTranscript();
         SendStatusRequest();
         EXPECT_EQ(sim.CountOf(refusal), refusals) << testing::PrintToString(sim.Events());
-        EXPECT_EQ(sim.Events("close"), (closes ? Lines{"close in", "close out"} : Lines{}));
+        EXPECT_EQ(sim.Events("close"), (!closes              ? Lines{}
+                                        : scenario[0] == 's' ? Lines{"close out"}
+                                                             : Lines{"close in", "close out"}));
         // The next send, from another thread as the worker's: the link was not left locked.
         sim.api.clearTranscript();
         HANDLE sender = CreateThread(

@@ -3,6 +3,8 @@
 #include "tests/standin/stand_in.h"
 #include <gtest/gtest.h>
 #include <mmsystem.h>
+#include <mmddk.h>
+#include <cwchar>
 
 constexpr uint64_t P = MHDR_PREPARED, D = MHDR_DONE, Q = MHDR_INQUEUE;
 constexpr UINT kSize = sizeof(MIDIHDR);
@@ -67,5 +69,98 @@ TEST(WinmmContract, TheStandInAnswersAsThePortLinkExpects) {
         Call(p.DoneAfter(100), 1), Call(p.Release(), 0)};
     for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
         EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
+    }
+}
+
+// What Windows 11's MIDI service answers through WinMM (stack=wms), as its source shows, and
+// the device interface both stacks tell.
+static std::vector<UINT> notes; // the input's buffer notifications, in order
+static bool notedHere = true;   // each on the thread that made the call
+static DWORD caller = GetCurrentThreadId();
+static void CALLBACK Note(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+    if (message == MIM_LONGDATA || message == MIM_LONGERROR) {
+        notes.push_back(message);
+        notedHere = notedHere && GetCurrentThreadId() == caller;
+    }
+}
+// A port's device interface, or the code its size query answered.
+static std::string Interface(bool input, UINT id) {
+    ULONG bytes = 0;
+    WCHAR path[64] = {};
+    auto ask = [&](UINT message, DWORD_PTR p1, DWORD_PTR p2) {
+        return input ? midiInMessage(HMIDIIN(UINT_PTR(id)), message, p1, p2)
+                     : midiOutMessage(HMIDIOUT(UINT_PTR(id)), message, p1, p2);
+    };
+    const MMRESULT size = ask(DRV_QUERYDEVICEINTERFACESIZE, DWORD_PTR(&bytes), 0);
+    return size ? std::to_string(size)
+           : ask(DRV_QUERYDEVICEINTERFACE, DWORD_PTR(path), bytes)
+               ? "refused"
+               : std::string(path, path + wcslen(path));
+}
+static std::string OutputName(UINT id) {
+    MIDIOUTCAPSA caps{};
+    return midiOutGetDevCapsA(id, &caps, sizeof caps) ? "" : caps.szPname;
+}
+
+TEST(WinmmContract, TheServiceAnswersAsItsSourceShowsAndPortsTellTheirDevice) {
+    StandIn sim;
+    ASSERT_TRUE(sim.Configure("units=2"));
+    EXPECT_EQ(Interface(false, 1), Interface(true, 1));
+    EXPECT_NE(Interface(false, 1), Interface(false, 2));
+    EXPECT_EQ(Interface(true, 2), Interface(false, 2));
+    EXPECT_EQ(Interface(false, 0) + Interface(false, 3), "82"); // not told; no such port
+    ASSERT_TRUE(sim.Configure("stack=wms;units=2;numbered=0;interfaces=0"));
+    EXPECT_EQ(OutputName(1) + "|" + OutputName(2) + "|" + Interface(true, 1), "tavi|tavi|");
+    ASSERT_TRUE(sim.Configure("stack=wms;units=2"));
+    EXPECT_EQ(OutputName(2), "2 - tavi");
+    // The unit first in the lists; once gone it comes back after the other ports.
+    ASSERT_TRUE(sim.Configure("stack=wms;outputs=tavi|Other;inputs=tavi|Other;replug_after=50"));
+    HMIDIOUT out = nullptr, again = nullptr;
+    HMIDIIN in = nullptr, in2 = nullptr;
+    char bytes[2][64] = {};
+    MIDIHDR a = Header(bytes[0], 64), b = Header(bytes[1], 64), send = Header(bytes[1], 5);
+    const Call calls[] = {
+        Call(midiOutOpen(&out, 0, 0, 0, 0) | midiOutOpen(&again, 0, 0, 0, 0), 0), // shared
+        Call(midiInOpen(&in, 0, DWORD_PTR(Note), 0, CALLBACK_FUNCTION) |
+                 midiInPrepareHeader(in, &a, kSize) | midiInPrepareHeader(in, &b, kSize) |
+                 midiInAddBuffer(in, &a, kSize) | midiInAddBuffer(in, &b, kSize) | midiInStart(in) |
+                 midiInStart(in),
+             0),
+        // Stop returns the part-filled buffer as an error, reset the empty rest, both in place.
+        Call(UnitSendsHead(sim), 1), Call(midiInStop(in) | midiInReset(in), 0),
+        Call(notes == std::vector<UINT>{MIM_LONGERROR, MIM_LONGDATA} && notedHere, 1),
+        Call(a.dwBytesRecorded * 10 + b.dwBytesRecorded, 30),
+        // Reset on the output sends nothing to the unit.
+        Call(midiOutReset(out) + sim.CountOf("rx"), 0),
+        // Removed: every call answers 6, but the output closes and the input never does.
+        Call(midiInAddBuffer(in, &a, kSize), 0), Call((sim.api.unplug(), midiOutGetNumDevs()), 1),
+        Call(midiInStart(in), 6), Call(midiInAddBuffer(in, &b, kSize), 6),
+        Call(midiInStop(in) | midiInReset(in) | midiInUnprepareHeader(in, &b, kSize), 6),
+        Call(midiOutPrepareHeader(out, &send, kSize), 6), Call(midiOutClose(out), 0),
+        Call(midiInClose(in), 65), Call(midiInClose(in), 65),
+        // Back, at the end of the lists; a header queued on the old input is seen if used.
+        Call(WaitUntil([] { return midiOutGetNumDevs() == 2; }) && OutputName(1) == "tavi", 1),
+        Call(midiInOpen(&in2, 1, 0, 0, 0) | midiInPrepareHeader(in2, &a, kSize), 0),
+        Call(sim.CountOf("reused midiInPrepareHeader"), 1)};
+    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
+        EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
+    }
+    midiInClose(in2), midiOutClose(again);
+    // Older builds: the probe and adding a buffer still answer 0; a send times out with 1
+    // after a second, later ones at once.
+    ASSERT_TRUE(sim.Configure("stack=wms;old_build=1"));
+    LARGE_INTEGER start;
+    const Call old[] = {
+        Call(midiOutOpen(&out, 1, 0, 0, 0) | midiInOpen(&in, 1, 0, 0, 0) |
+                 midiOutPrepareHeader(out, &send, kSize) | midiInPrepareHeader(in, &b, kSize),
+             0),
+        Call((sim.api.unplug(), midiInStart(in)) | midiInAddBuffer(in, &b, kSize), 0),
+        Call((QueryPerformanceCounter(&start), midiOutLongMsg(out, &send, kSize)), 1),
+        Call(MsSince(start) >= 1000, 1),
+        Call(midiOutLongMsg(out, &send, kSize), 1),
+        Call(MsSince(start) < 1500, 1),
+        Call(midiInReset(in) | midiInClose(in), 0)};
+    for (size_t i = 0; i < sizeof old / sizeof old[0]; ++i) {
+        EXPECT_EQ(old[i].first, old[i].second) << "old build, call " << i;
     }
 }

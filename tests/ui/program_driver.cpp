@@ -15,6 +15,8 @@
 //   status N; progress N            the worker's command, posted to the window
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
 //   again                           a second start of the program ends at once with 0
+//   picture 1:1|frame               the front panel shows at its own 200 x 70 pixels / fills
+//                                   its frame (133 x 43 dialog units, found from the bar's)
 // Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
 #include <windows.h>
@@ -28,8 +30,8 @@
 
 namespace {
 
-constexpr DWORD WAIT_MS = 60000; // far above anything the program does, a full update included
-const char MAIN_TITLE[] = " tavi setup 2.1";
+constexpr DWORD kWaitMs = 60000; // far above anything the program does, a full update included
+const char kMainTitle[] = " tavi setup 2.1";
 // The controls by the names the steps give them; "settings" stands for the seven of them.
 // clang-format off
 const std::pair<const char*, int> kControls[] = {
@@ -57,7 +59,7 @@ bool Start(const std::string& path, PROCESS_INFORMATION& process) {
                           &startup, &process) != FALSE;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = WAIT_MS) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = kWaitMs) {
     for (const ULONGLONG end = GetTickCount64() + boundMs; !condition(); Sleep(20)) {
         if (GetTickCount64() >= end) {
             return false;
@@ -102,7 +104,7 @@ std::vector<HWND> Dialogs(const App& app) {
 }
 HWND Box(const App& app) {
     for (HWND window : Dialogs(app)) {
-        if (window != app.dialog && Text(window) != MAIN_TITLE) {
+        if (window != app.dialog && Text(window) != kMainTitle) {
             return window;
         }
     }
@@ -211,7 +213,7 @@ bool Step(App& app, const std::string& step) {
         return WaitUntil([&] { return Entries(list) == rest; });
     }
     if (verb == "text" || verb == "now") {
-        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : WAIT_MS);
+        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
     }
     if (verb == "pos" || verb == "past") {
         const LRESULT n = std::atoi(arg.c_str());
@@ -253,7 +255,7 @@ bool Step(App& app, const std::string& step) {
         PostMessageW(field, EM_SETSEL, 0, 1);
         return WaitUntil([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
                SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                                   SMTO_NORMAL, WAIT_MS, &ignored) &&
+                                   SMTO_NORMAL, kWaitMs, &ignored) &&
                PostMessageW(field, WM_KILLFOCUS, 0, 0);
     }
     if (verb == "arrow") {
@@ -298,7 +300,7 @@ bool Step(App& app, const std::string& step) {
         const std::string prefix = rest.substr(0, rest.rfind('='));
         const size_t n = size_t(std::atoi(rest.c_str() + prefix.size() + 1));
         size_t seen = 0;
-        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? WAIT_MS : 0);
+        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? kWaitMs : 0);
         return seen == n ||
                (fprintf(stderr, "the transcript holds %zu such events\n", seen), false);
     }
@@ -320,6 +322,24 @@ bool Step(App& app, const std::string& step) {
             MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
             std::atoi(rest.c_str()));
     }
+    if (verb == "picture") {
+        RECT shown, bar;
+        GetWindowRect(GetDlgItem(app.dialog, -1), &shown); // the first control without an id
+        GetWindowRect(Control(app, "bar"), &bar);          // 3, 114, 133, 7 in dialog units
+        MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&shown), 2);
+        MapWindowPoints(nullptr, app.dialog, reinterpret_cast<POINT*>(&bar), 2);
+        // The frame maps as the bar does, position and size apart, by the font's units: as wide
+        // as the bar, and as high as the vertical unit found from the bar makes 43.
+        RECT frame = {bar.left, 0, bar.right, 0};
+        for (int unit = 1; unit < 64; ++unit) {
+            if (MulDiv(114, unit, 8) == bar.top && MulDiv(7, unit, 8) == bar.bottom - bar.top) {
+                frame.top = MulDiv(3, unit, 8), frame.bottom = frame.top + MulDiv(43, unit, 8);
+            }
+        }
+        const SIZE size = {shown.right - shown.left, shown.bottom - shown.top};
+        return rest == "1:1" ? size.cx == 200 && size.cy == 70
+                             : EqualRect(&shown, &frame) && size.cx > 200 && size.cy > 70;
+    }
     if (verb == "again") {
         App second = app;
         const bool ended = Start(app.path, second.process) && Step(second, "exit 0");
@@ -333,7 +353,7 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "exit" || verb == "alive") {
         const DWORD ended =
-            WaitForSingleObject(app.process.hProcess, verb == "exit" ? WAIT_MS : 300);
+            WaitForSingleObject(app.process.hProcess, verb == "exit" ? kWaitMs : 300);
         return verb == "alive"
                    ? ended == WAIT_TIMEOUT
                    : ended == WAIT_OBJECT_0 && GetExitCodeProcess(app.process.hProcess, &code) &&
@@ -361,7 +381,16 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
     app.path = self;
     app.path = app.path.substr(0, app.path.find_last_of("\\/") + 1) + scenario.program;
-    if (!Start(app.path, app.process)) {
+    // Wine takes its display setting from here when a program starts.
+    const auto setDpi = [](DWORD dpi) {
+        RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
+                        4);
+    };
+    setDpi(scenario.dpi);
+    const bool started = Start(app.path, app.process);
+    WaitForInputIdle(app.process.hProcess, kWaitMs);
+    setDpi(96);
+    if (!started) {
         return "cannot start " + app.path;
     }
     std::string failed;
@@ -370,10 +399,9 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     if (next == 1 && !Step(app, scenario.steps[0])) {
         failed = scenario.steps[0];
     }
-    WaitForInputIdle(app.process.hProcess, WAIT_MS);
     if (failed.empty() && !WaitUntil([&] {
             for (HWND window : Dialogs(app)) {
-                app.dialog = Text(window) == MAIN_TITLE ? window : app.dialog;
+                app.dialog = Text(window) == kMainTitle ? window : app.dialog;
             }
             return app.dialog != nullptr;
         })) {

@@ -10,6 +10,7 @@ struct Scenario {
     std::vector<std::string> steps; // "verb arguments" each, as program_driver.cpp lists them
     const char* stack = "classic";  // or wms (the newer Windows MIDI layer), or both
     const char* program = "tavi-setup.exe"; // beside the driver
+    unsigned dpi = 96;                      // the display setting the program starts with
 };
 
 // Runs the steps against a fresh start of the program, then ends it: "" when every step held,

@@ -2,6 +2,7 @@
 // driver's thread, and what the worker posts to its window and the boxes it shows, in order.
 #include "tests/standin/stand_in.h"
 #include <algorithm>
+#include <sstream>
 #include <gtest/gtest.h>
 #include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
@@ -13,9 +14,21 @@ static int WINAPI ShowBox(HWND window, LPCSTR text, LPCSTR caption, UINT) {
     PostMessageA(window, WM_APP, reinterpret_cast<WPARAM>(text), reinterpret_cast<LPARAM>(caption));
     return IDOK;
 }
-// The worker's call of MessageBoxA goes through this pointer instead of user32's.
+// Each post notes the processor time its thread (the worker's, but for the test's boxes) has
+// used so far; the worker posts after every record, and done last.
+static double workerCpuMs = 0;
+static BOOL WINAPI Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    FILETIME t[4];
+    GetThreadTimes(GetCurrentThread(), &t[0], &t[1], &t[2], &t[3]);
+    workerCpuMs = (double(t[2].dwLowDateTime) + t[3].dwLowDateTime) / 1e4; // kernel + user
+    static const auto post = reinterpret_cast<decltype(&PostMessageA)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "PostMessageA")));
+    return post(window, message, wParam, lParam);
+}
+// The worker's calls of MessageBoxA and PostMessageA go through these pointers, not user32's.
 extern "C" {
 decltype(&MessageBoxA) __imp_MessageBoxA = ShowBox;
+decltype(&PostMessageA) __imp_PostMessageA = Post;
 }
 
 // The image the program ships, from this test's resources, where it lies as in the program's.
@@ -26,10 +39,39 @@ static FirmwareImage ShippedImage() {
                              found ? SizeofResource(nullptr, found) : 0);
 }
 
+// Figures of a full update, from the transcript's times: how long the worker takes from the
+// unit's acceptance to the next record, and the time per record against the unit's own.
+static void PrintUpdateFigures(const StandIn& sim, unsigned unitMs, double wallMs, double cpuMs) {
+    std::string text(size_t(sim.api.readTranscript(nullptr, 0)) + 1, '\0');
+    sim.api.readTranscript(&text[0], int(text.size()));
+    std::vector<double> reactions, records;
+    double accepted = -1;
+    for (std::istringstream lines(text.c_str()); std::getline(lines, text);) {
+        const double at = std::atof(text.c_str());
+        const std::string event = text.substr(text.find(' ') + 1);
+        if (event.rfind("rx F0 2C 4D 30", 0) == 0) {
+            (void)(accepted >= 0 && (reactions.push_back(at - accepted), true));
+            records.push_back(at);
+        }
+        accepted = event.rfind("tx F0 2C 4D 40", 0) == 0 ? at : -1;
+    }
+    std::sort(reactions.begin(), reactions.end());
+    if (reactions.empty()) {
+        return;
+    }
+    const double perRecord = (records.back() - records.front()) / double(records.size() - 1);
+    printf("[ figures  ] full update at a %u ms unit: %.2f s, the worker at %.1f%% of one core; "
+           "acceptance to next record median %.3f ms, 99th percentile %.3f ms; %.3f ms per "
+           "record, %.3f x the unit's %u ms\n",
+           unitMs, wallMs / 1000, cpuMs * 100 / wallMs, reactions[reactions.size() / 2],
+           reactions[reactions.size() * 99 / 100], perRecord, perRecord / unitMs, unitMs);
+}
+
 struct WorkerRun {
     std::string posted; // "status N", "progress", "Caption: text" for a box, "close", "done"
     std::vector<int> progress;
-    double timeoutMs = 0; // from the start until the timeout status, if one came
+    double timeoutMs = 0;         // from the start until the timeout status, if one came
+    double wallMs = 0, cpuMs = 0; // from the start until done
 };
 
 // Opens the unit's ports as the window does and runs the worker until done or boundMs; with
@@ -71,7 +113,8 @@ static WorkerRun RunWorker(const FirmwareImage& image, DWORD boundMs, const Stan
         } else if (command == CMD_UPDATE_DONE) {
             note("done");
             running = false;
-            printf("[ figures  ] worker done after %.3f s\n", MsSince(start) / 1000);
+            run.wallMs = MsSince(start);
+            run.cpuMs = workerCpuMs;
         } else {
             DispatchMessageA(&msg);
         }
@@ -90,8 +133,8 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
         const char* posted;
         bool strays = false;
     } cases[] = {
-        // The one full update of the Wine suite.
-        {"update", 120000, 2357, "status 1, status 2, status 3, progress, status 4, done"},
+        // The one full update of the Wine suite, with a unit that takes 2 ms for each answer.
+        {"update;delay=2", 120000, 2357, "status 1, status 2, status 3, progress, status 4, done"},
         // Nothing is sent while erasing: the wait itself sees the unit gone, well within 30 s.
         {"update;erase=2000;unplug_erase=1", 30000, 0,
          "status 1, status 2, status 6, Warning: Programming failed, close, done"},
@@ -107,5 +150,8 @@ TEST(UpdateWorker, PostsItsCommandsInOrderWithDoneLast) {
         EXPECT_EQ(run.progress.size(), c.records) << c.scenario;
         EXPECT_TRUE(std::is_sorted(run.progress.begin(), run.progress.end()));
         EXPECT_TRUE(run.timeoutMs == 0 || run.timeoutMs >= HANDSHAKE_PAUSES * HANDSHAKE_PAUSE_MS);
+        if (c.records > 0) {
+            PrintUpdateFigures(sim, 2, run.wallMs, run.cpuMs);
+        }
     }
 }

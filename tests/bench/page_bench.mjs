@@ -33,7 +33,7 @@ for (const delay of [0, 2]) {
   const wall0 = performance.now();
   await run(session, ["past 95"]);
   const cpuShare = (await rendererCpu(cdp) - cpu0) / ((performance.now() - wall0) / 1000);
-  await run(session, ["text line Programming successful"]);
+  await run(session, ["is line Programming successful"]);
   const log = await session.page.evaluate(() => window.taviSim.transcript);
   const sent = log.filter((m) => m.from === "page");
   const records = sent.filter((m) => m.hex.startsWith("F0 2C 4D 30"));
@@ -61,7 +61,7 @@ for (const delay of [0, 2]) {
 const session = await open(browser, demo, { sim: "normal" });
 const start = performance.now();
 await session.page.reload();
-await run(session, ["use", "entries tavi"]);
+await run(session, ["pick", "entries tavi"]);
 console.log(`navigation to a usable port list: ${(performance.now() - start).toFixed(0)} ms`);
 await close(session);
 await browser.close();

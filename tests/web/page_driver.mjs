@@ -5,14 +5,13 @@ import { mkdirSync } from "node:fs";
 import { chromium } from "playwright-core";
 import { serve } from "../../tools/serve_static.mjs";
 
-const WAIT_MS = 20000; // a bound, never a pause: steps end as soon as their condition holds
-const UPDATE_MS = 90000;
+const LIMIT_MS = 60000; // a bound, never a pause: steps end as soon as their condition holds
 
 export async function launch() {
   return chromium.launch({
     executablePath: "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-      "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-sync",
+      "--disable-background-networking", "--disable-component-update"],
   });
 }
 
@@ -21,7 +20,8 @@ export async function launch() {
 export async function open(browser, root, row) {
   const server = await serve(root);
   // Pictures of the page alone: a window about the size of the page.
-  const context = await browser.newContext(row.shots ? { viewport: { width: 300, height: 520 } } : {});
+  const context = await browser.newContext(row.shots ? { viewport: { width: 300, height: 520 } }
+    : {});
   if (row.grant !== false) {
     await context.grantPermissions(["midi", "midi-sysex"], { origin: server.url });
   }
@@ -62,15 +62,13 @@ function control(page, name) {
   return page.getByRole(role, { name: label, exact: true });
 }
 
-const expand = (names) => names.flatMap((n) => GROUPS[n] ?? [n]);
-
 // What the unit received, as { t, hex } in order (t in ms on the page's clock).
 export async function received(page) {
   return page.evaluate(() => window.taviSim.transcript.filter((m) => m.from === "page"));
 }
 
-async function poll(check, timeout, what) {
-  const until = Date.now() + timeout;
+async function poll(check, what) {
+  const until = Date.now() + LIMIT_MS;
   for (;;) {
     const result = await check();
     if (result === true) {
@@ -80,6 +78,13 @@ async function poll(check, timeout, what) {
       throw new Error(`${what}: ${result}`);
     }
     await new Promise((resolve) => setTimeout(resolve, 25));
+  }
+}
+
+async function enabled(s, names, want) {
+  for (const name of names.split(" ").flatMap((n) => GROUPS[n] ?? [n])) {
+    await poll(async () => (await control(s.page, name).isEnabled()) === want || "not so",
+      `${want ? "on" : "off"} ${name}`);
   }
 }
 
@@ -95,37 +100,17 @@ async function messageBox(page) {
 
 const STEPS = {
   // Chooses an output by its name, as a user does: the list's first use asks for access.
+  // "pick" alone only uses the list.
   async pick(s, name) {
     const list = control(s.page, "list");
     await list.focus();
+    if (!name) return;
     await poll(async () => (await list.locator("option", { hasText: name }).count()) > 0 ||
-      "not listed", WAIT_MS, `pick ${name}`);
+      "not listed", `pick ${name}`);
     await list.selectOption({ label: name });
   },
-  async use(s) {
-    await control(s.page, "list").focus();
-  },
-  async text(s, args) {
-    const [name, ...words] = args.split(" ");
-    const want = words.join(" ");
-    const timeout = want === "Programming successful" ? UPDATE_MS : WAIT_MS;
-    await poll(async () => {
-      const now = await control(s.page, name).textContent();
-      return now === want || `shows "${now}"`;
-    }, timeout, `text ${args}`);
-  },
-  async on(s, args) {
-    for (const name of expand(args.split(" "))) {
-      await poll(async () => (await control(s.page, name).isEnabled()) || "disabled",
-        WAIT_MS, `on ${name}`);
-    }
-  },
-  async off(s, args) {
-    for (const name of expand(args.split(" "))) {
-      await poll(async () => (await control(s.page, name).isDisabled()) || "enabled",
-        WAIT_MS, `off ${name}`);
-    }
-  },
+  on: (s, args) => enabled(s, args, true),
+  off: (s, args) => enabled(s, args, false),
   async click(s, name) {
     await control(s.page, name).click();
   },
@@ -137,7 +122,7 @@ const STEPS = {
       const box = await messageBox(s.page);
       return (box && box.caption === caption && (text === undefined || box.text === text)) ||
         `box ${JSON.stringify(box && [box.caption, box.text])}`;
-    }, UPDATE_MS, `box ${caption}`);
+    }, `box ${caption}`);
     await s.page.getByRole("dialog").getByRole("button", { name: "OK" }).click();
   },
   async nobox(s) {
@@ -157,21 +142,22 @@ const STEPS = {
     const [name, key] = args.split(" ");
     await control(s.page, name).press(key);
   },
-  // The bar's value, a box's tick (true or false), or a field's text.
-  async value(s, args) {
-    const [name, want] = args.split(" ");
+  // "is NAME WANT": a status line's text, the bar's value, a box's tick (true or false) or a
+  // field's text; "past N": the bar shows at least N.
+  async is(s, args) {
+    const [name] = args.split(" ", 1);
+    const want = args.slice(name.length + 1);
     const field = control(s.page, name);
+    const role = NAMES[name][0];
     await poll(async () => {
-      const now = name === "bar" ? await field.getAttribute("value")
-        : NAMES[name][0] === "checkbox" ? String(await field.isChecked()) : await field.inputValue();
-      return now === want || `is ${now}`;
-    }, WAIT_MS, `value ${args}`);
+      const now = role === "status" ? await field.textContent()
+        : role === "progressbar" ? await field.getAttribute("value")
+          : role === "checkbox" ? String(await field.isChecked()) : await field.inputValue();
+      return now === want || `is "${now}"`;
+    }, `is ${args}`);
   },
-  // Waits until the bar shows at least this value.
-  async past(s, value) {
-    await poll(async () => Number(await control(s.page, "bar").getAttribute("value")) >=
-      Number(value) || "not yet", UPDATE_MS, `past ${value}`);
-  },
+  past: (s, value) => poll(async () => Number(await control(s.page, "bar")
+    .getAttribute("value")) >= Number(value) || "not yet", `past ${value}`),
   async entries(s, want) {
     const texts = await control(s.page, "list").locator("option:not([hidden])").allTextContents();
     if (texts.join("|") !== want) {
@@ -184,7 +170,7 @@ const STEPS = {
     await poll(async () => {
       const n = (await received(s.page)).filter((m) => m.hex.startsWith(prefix)).length;
       return (op === "=" ? n === Number(count) : n >= Number(count)) || `${n} received`;
-    }, WAIT_MS, `log ${args}`);
+    }, `log ${args}`);
   },
   // "paced HEX, HEX, ...": the unit received these as its last messages, each at least 45 ms
   // after the one before (the page sends them 50 ms apart).
@@ -198,7 +184,7 @@ const STEPS = {
       }
       const gaps = last.slice(1).map((m, i) => m.t - last[i].t);
       return gaps.every((gap) => gap >= 45) || `gaps ${gaps.join(" ")}`;
-    }, WAIT_MS, "paced");
+    }, "paced");
   },
   async sim(s, action) {
     await s.page.evaluate((what) => window.taviSim[what](), action);
@@ -206,7 +192,7 @@ const STEPS = {
   // The network goes: the server stops, and the page is loaded again.
   async offline(s) {
     await poll(async () => (await s.page.evaluate(() => !!navigator.serviceWorker.controller)) ||
-      "no worker in control", WAIT_MS, "offline");
+      "no worker in control", "offline");
     await s.server.close();
     await s.page.reload();
   },
@@ -221,14 +207,9 @@ const STEPS = {
 
 export async function run(session, steps) {
   for (const step of steps) {
-    const space = step.indexOf(" ");
-    const verb = space < 0 ? step : step.slice(0, space);
-    const args = space < 0 ? "" : step.slice(space + 1);
-    if (!STEPS[verb]) {
-      throw new Error(`unknown step ${step}`);
-    }
+    const [verb] = step.split(" ", 1);
     try {
-      await STEPS[verb](session, args);
+      await STEPS[verb](session, step.slice(verb.length + 1));
     } catch (error) {
       error.message = `step "${step}": ${error.message}`;
       throw error;

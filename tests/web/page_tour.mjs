@@ -8,11 +8,6 @@ import { rows } from "./page_rows.mjs";
 const [root, sim, shots] = process.argv.slice(2);
 const tour = rows.find((row) => row.tour);
 const browser = await launch();
-try {
-  const session = await open(browser, root, { sim, shots });
-  await run(session, tour.steps);
-  await close(session);
-  console.log(`walk-through complete: ${tour.name}`);
-} finally {
-  await browser.close();
-}
+const session = await open(browser, root, { sim, shots });
+await run(session, tour.steps).finally(() => close(session).then(() => browser.close()));
+console.log(`walk-through complete: ${tour.name}`);

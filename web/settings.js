@@ -34,8 +34,8 @@ function showMmcId(id) {
 function applyMmcId(id) {
   state.mmcId = Math.min(Math.max(id, 0), MMC_ID_MAX);
   showMmcId(state.mmcId);
-  const id7 = state.mmcId;
-  queueSend(() => core.sendMmcId(id7));
+  const sent = state.mmcId;
+  queueSend(() => core.sendMmcId(sent));
 }
 
 function commitMmcText() {

@@ -11,12 +11,8 @@ import { close, launch, open, run } from "../web/page_driver.mjs";
 
 const [demo = "build/web/demo", site = "build/web/site"] = process.argv.slice(2);
 
-function weight(folder) {
-  return readdirSync(folder, { recursive: true })
-    .map((name) => statSync(join(folder, name)))
-    .filter((entry) => entry.isFile())
-    .reduce((sum, entry) => sum + entry.size, 0);
-}
+const weight = (folder) => readdirSync(folder, { recursive: true }).map((name) =>
+  statSync(join(folder, name))).reduce((sum, e) => sum + (e.isFile() ? e.size : 0), 0);
 
 // CPU seconds of all renderer processes, from the browser's own process list.
 async function rendererCpu(cdp) {

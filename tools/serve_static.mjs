@@ -1,7 +1,8 @@
 // A small static server for the built page on localhost, which browsers count as a secure
 // context (Web MIDI needs one). Used by `scripts/run web`, the page's tests and its benchmark.
 //
-//   node tools/serve_static.mjs DIR [PORT]    serves DIR until stopped; prints the address
+//   node tools/serve_static.mjs DIR [PORT [QUERY]]   serves DIR until stopped; prints the
+//                                                    address (with QUERY, e.g. ?sim=normal)
 import { createServer } from "node:http";
 import { readFile } from "node:fs/promises";
 import { extname, join, normalize, resolve } from "node:path";
@@ -57,5 +58,5 @@ export function serve(root, port = 0) {
 
 if (import.meta.url === pathToFileURL(process.argv[1]).href) {
   const { url } = await serve(process.argv[2] ?? ".", Number(process.argv[3] ?? 0));
-  console.log(url);
+  console.log(url + (process.argv[4] ?? ""));
 }

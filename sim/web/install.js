@@ -1,14 +1,13 @@
 // The simulated Web MIDI of the demo build and the page's tests: navigator.requestMIDIAccess
 // yields ports that lead to the unit model (compiled to wasm), set up by the page address's
 // ?sim= text: the unit's scenario, plus keys of the browser's own
-//   webmidi=none|deny   a browser without Web MIDI; a user who refuses the permission
 //   others=N            N other devices, listed before the unit
-//   late=MS             the unit is plugged in MS after the access was granted
+//   plug_after=MS       the unit is plugged in MS after the access was granted
 // window.taviSim lets tests see every message with its time and unplug or plug the unit.
 import createUnit from './unit.js';
 
 const now = () => performance.now();
-const knobs = {webmidi: '', others: '0', late: '-1'};
+const knobs = {others: '0', plug_after: '-1'};
 const unitText = [];
 for (const token of (new URLSearchParams(location.search).get('sim') ?? 'update').split(';')) {
   const [key, value] = token.split('=').map((part) => part.trim());
@@ -156,20 +155,16 @@ function unplug() {
   }
 }
 
-if (knobs.webmidi === 'none') delete Navigator.prototype.requestMIDIAccess;
-else {
-  navigator.requestMIDIAccess = async (options = {}) => {
-    if (knobs.webmidi === 'deny') throw new DOMException('Permission denied', 'NotAllowedError');
-    if (!unit) {
-      unit = await ready;
-      buffer = unit._malloc(1 << 16);
-      for (const p of ports.outputs) access.outputs.set(p.id, p);
-      for (const p of ports.inputs) access.inputs.set(p.id, p);
-      const late = Number(knobs.late);
-      if (late >= 0) setTimeout(() => plug(), late);
-      else plug();
-    }
-    access.sysexEnabled = Boolean(options.sysex);
-    return access;
-  };
-}
+navigator.requestMIDIAccess = async (options = {}) => {
+  if (!unit) {
+    unit = await ready;
+    buffer = unit._malloc(1 << 16);
+    for (const p of ports.outputs) access.outputs.set(p.id, p);
+    for (const p of ports.inputs) access.inputs.set(p.id, p);
+    const later = Number(knobs.plug_after);
+    if (later >= 0) setTimeout(() => plug(), later);
+    else plug();
+  }
+  access.sysexEnabled = Boolean(options.sysex);
+  return access;
+};

@@ -14,7 +14,7 @@ const RELEASED = ["is device tavi not found", "on list", "off update settings", 
 
 export const rows = [
   { name: "start-up: nothing sent until the list is used; no outputs, then the unit plugged in",
-    sim: "normal;late=1500",
+    sim: "normal;plug_after=1500",
     steps: ["is device ", "is line ", "is bar 0", "entries ", "off update settings",
       "on list help help-settings", "click help",
       "box Help|To program new firmware 2.1 you must boot tavi in update mode:\n\nStep 1:\n" +
@@ -30,14 +30,14 @@ export const rows = [
     steps: ["pick tavi", "is device tavi in update mode", "on update", "sim unplug",
       "is device tavi not found", "off update settings", "entries No MIDI outputs available",
       "on list"] },
-  { name: "a full update; the unit then runs 2.1", tour: true, sim: "update",
+  { name: "a full update; the unit then runs 2.1", tour: true, sim: "update;delay=2",
     steps: ["shot start", "pick tavi", "is device tavi in update mode", "shot update-mode",
       "click update", "off list update settings", "is line Writing", "past 30",
       "shot writing", "is line Programming successful", "is bar 99", ...RELEASED,
       "log F0 2C 4D 30>=2357", "log F0 2C 4D 50 F7=1", "shot programming-successful",
       "pick tavi", "is device Firmware 2.1", "is line Programming successful",
       "is bar 99", "on settings", "shot firmware-2.1"] },
-  { name: "unplugged while writing: Timeout error, then the page is usable", sim: "update",
+  { name: "unplugged while writing: Timeout error, then the page is usable", sim: "update;delay=2",
     // As a browser does, the ports' statechange comes in a later task, so sends meet the gone
     // port first (and throw); a help box open meanwhile holds the failure's box back.
     init: STATECHANGE_LATER,

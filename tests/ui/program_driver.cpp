@@ -12,7 +12,6 @@
 //   log PREFIX=N                    the transcript holds N events beginning PREFIX (0: now)
 //   seq/paced PREFIX: A, B          its first such events are PREFIX A, PREFIX B (paced: each
 //                                   at least 50 ms after the one before)
-//   status N; progress N            the worker's command, posted to the window
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
 //   again                           a second start of the program ends at once with 0
 //   picture 1:1|frame               the front panel shows at its own 200 x 70 pixels / fills
@@ -25,6 +24,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include "firmware/update_worker.h"
 #include "ui/ids.h"
 
@@ -90,26 +90,19 @@ std::vector<std::string> Split(const std::string& text, const std::string& by) {
     return parts;
 }
 
-// The program's shown dialog-class windows: its main window and its message boxes.
-std::vector<HWND> Dialogs(const App& app) {
-    std::vector<HWND> found;
+// The program's shown dialog-class window: its main window, or else a message box.
+HWND Dialog(const App& app, bool main) {
     for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, MAKEINTATOM(32770), nullptr));) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
-        if (pid == app.process.dwProcessId && IsWindowVisible(w)) {
-            found.push_back(w);
-        }
-    }
-    return found;
-}
-HWND Box(const App& app) {
-    for (HWND window : Dialogs(app)) {
-        if (window != app.dialog && Text(window) != kMainTitle) {
-            return window;
+        if (pid == app.process.dwProcessId && IsWindowVisible(w) &&
+            (Text(w) == kMainTitle) == main) {
+            return w;
         }
     }
     return nullptr;
 }
+
 // A box's text is its longest static.
 std::string BoxText(HWND box) {
     std::string text;
@@ -162,14 +155,6 @@ std::string Entries(HWND list) {
 bool Dropped(HWND list) {
     return SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0;
 }
-// Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
-bool CloseList(HWND list, int choice) {
-    if (choice >= 0) {
-        SendMessageW(list, CB_SETCURSEL, WPARAM(choice), 0);
-    }
-    PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
-    return WaitUntil([&] { return !Dropped(list); });
-}
 bool Shot(App& app, const std::string& name) {
     char stage[64];
     snprintf(stage, sizeof stage, "%02d-%s", ++app.shot, name.c_str());
@@ -184,30 +169,38 @@ bool Shot(App& app, const std::string& name) {
 
 bool Step(App& app, const std::string& step) {
     const std::string verb = step.substr(0, step.find(' '));
+    // A warning at start-up comes before the main window shows; every other step needs it.
+    if (verb != "box" && !app.dialog &&
+        !WaitUntil([&] { return (app.dialog = Dialog(app, true)) != nullptr; })) {
+        return false;
+    }
     const std::string rest = step.size() > verb.size() ? step.substr(verb.size() + 1) : "";
     const std::string name = rest.substr(0, rest.find(' '));
     const std::string arg = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
     HWND control = Control(app, name), list = Control(app, "list");
     std::vector<HWND> controls;
-    for (const std::string& each : Split(rest, " ")) {
-        for (const std::string& one : Split(each == "settings" ? kSettings : each, " ")) {
-            if (HWND c = Control(app, one)) {
-                controls.push_back(c);
-            }
+    for (const std::string& one : Split(
+             std::regex_replace(rest, std::regex("(^| )settings$"), std::string("$1") + kSettings),
+             " ")) {
+        controls.push_back(Control(app, one));
+    }
+    if (verb == "pick" || verb == "drop" || verb == "undrop") {
+        const bool posted = verb == "undrop" || PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+        if (verb == "drop" || !posted) {
+            return posted;
         }
-    }
-    if (verb == "pick") {
-        PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
-        const std::vector<std::string> names =
-            Split(WaitUntil([&] { return Dropped(list); }) ? Entries(list) : "", "|");
-        const auto found = std::find(names.begin(), names.end(), rest);
-        return CloseList(list, found == names.end() ? -1 : int(found - names.begin())) &&
-               found != names.end();
-    }
-    if (verb == "drop" || verb == "undrop") {
-        return verb == "drop" ? PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0) != FALSE
-                              : WaitUntil([&] { return Dropped(list); }) &&
-                                    CloseList(list, rest.empty() ? -1 : std::atoi(rest.c_str()));
+        const bool dropped = WaitUntil([&] { return Dropped(list); });
+        const std::vector<std::string> names = Split(Entries(list), "|");
+        const int at = verb == "pick"
+                           ? int(std::find(names.begin(), names.end(), rest) - names.begin())
+                       : rest.empty() ? -1
+                                      : std::atoi(rest.c_str());
+        if (at >= 0 && at < int(names.size())) {
+            SendMessageW(list, CB_SETCURSEL, WPARAM(at), 0);
+        }
+        // Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
+        PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+        return WaitUntil([&] { return !Dropped(list); }) && dropped && at < int(names.size());
     }
     if (verb == "entries") {
         return WaitUntil([&] { return Entries(list) == rest; });
@@ -279,22 +272,21 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "box") {
         HWND box = nullptr;
-        const std::string caption = rest.substr(0, rest.find('|'));
-        std::string text = rest.substr(caption.size() + 1), shown;
-        const bool prefix = text.size() > 3 && text.compare(text.size() - 3, 3, "...") == 0;
-        text.resize(text.size() - (prefix ? 3 : 0));
-        const bool same = WaitUntil([&] { return (box = Box(app)) != nullptr; }) &&
-                          Text(box) == caption && (shown = BoxText(box)).size() >= text.size() &&
-                          shown.compare(0, prefix ? text.size() : shown.size(), text) == 0;
+        std::string wanted = rest;
+        const bool prefix = wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "...") == 0;
+        wanted.resize(wanted.size() - (prefix ? 3 : 0));
+        WaitUntil([&] { return (box = Dialog(app, false)) != nullptr; });
+        const std::string shown = Text(box) + "|" + BoxText(box);
+        const bool same = box && shown.compare(0, prefix ? wanted.size() : shown.npos, wanted) == 0;
         if (!same) {
-            fprintf(stderr, "box shown: %s|%s\n", Text(box).c_str(), BoxText(box).c_str());
+            fprintf(stderr, "box shown: %s\n", shown.c_str());
         }
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
         return same && WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
     }
     if (verb == "nobox") {
-        return Box(app) == nullptr;
+        return Dialog(app, false) == nullptr;
     }
     if (verb == "log") {
         const std::string prefix = rest.substr(0, rest.rfind('='));
@@ -315,12 +307,6 @@ bool Step(App& app, const std::string& step) {
                    (verb == "seq" || i == 0 || events[i].first - events[i - 1].first >= 49.999);
         }
         return held;
-    }
-    if (verb == "status" || verb == "progress") {
-        return PostMessageW(
-            app.dialog, WM_COMMAND,
-            MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
-            std::atoi(rest.c_str()));
     }
     if (verb == "picture") {
         RECT shown, bar;
@@ -394,22 +380,9 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
         return "cannot start " + app.path;
     }
     std::string failed;
-    // A warning at start-up comes before the window shows.
-    size_t next = scenario.steps.empty() || scenario.steps[0].compare(0, 4, "box ") != 0 ? 0 : 1;
-    if (next == 1 && !Step(app, scenario.steps[0])) {
-        failed = scenario.steps[0];
-    }
-    if (failed.empty() && !WaitUntil([&] {
-            for (HWND window : Dialogs(app)) {
-                app.dialog = Text(window) == kMainTitle ? window : app.dialog;
-            }
-            return app.dialog != nullptr;
-        })) {
-        failed = "(the main window did not show)";
-    }
-    for (; failed.empty() && next < scenario.steps.size(); ++next) {
-        if (!Step(app, scenario.steps[next])) {
-            failed = scenario.steps[next] + " (status line \"" + Text(Control(app, "device")) +
+    for (const std::string& step : scenario.steps) {
+        if (failed.empty() && !Step(app, step)) {
+            failed = step + " (status line \"" + Text(Control(app, "device")) +
                      "\", update line \"" + Text(Control(app, "line")) + "\")";
         }
     }

@@ -3,7 +3,6 @@
 // and its waits and faults, have their rows natively in virtual time and in the window's table.
 #include "tests/standin/stand_in.h"
 #include <algorithm>
-#include <sstream>
 #include <gtest/gtest.h>
 #include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
@@ -41,13 +40,9 @@ static FirmwareImage ShippedImage() {
 // Figures of a full update, from the transcript's times: how long the worker takes from the
 // unit's acceptance to the next record, and the time per record against the unit's own.
 static void PrintUpdateFigures(const StandIn& sim, unsigned unitMs, double wallMs, double cpuMs) {
-    std::string text(size_t(sim.api.readTranscript(nullptr, 0)) + 1, '\0');
-    sim.api.readTranscript(&text[0], int(text.size()));
     std::vector<double> reactions, records;
     double accepted = -1;
-    for (std::istringstream lines(text.c_str()); std::getline(lines, text);) {
-        const double at = std::atof(text.c_str());
-        const std::string event = text.substr(text.find(' ') + 1);
+    for (const auto& [at, event] : sim.Timed()) {
         if (event.rfind("rx F0 2C 4D 30", 0) == 0) {
             (void)(accepted >= 0 && (reactions.push_back(at - accepted), true));
             records.push_back(at);

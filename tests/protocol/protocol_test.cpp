@@ -73,34 +73,35 @@ std::string Effect(const Bytes& reply, bool withSink) {
 // this unit's, or too short for its data, is ignored: a waiting update would take a code for one.
 TEST(ReplyParser, AppliesEachReplyToStateAndSinkAndIgnoresTheRest) {
     const std::string ignored = "00 00 31 39";
-    const std::pair<const char*, std::string> cases[] = {
-        // clang-format off
-        {"F0 2C 4D 21 32 31 F7", "21 01 32 31"}, {"F0 2C 4D 20 7F 7F F7", "20 02 7F 7F"},
-        {"F0 2C 4D 21 32 31 00 F7", "21 01 32 31"}, // more is no reason
-        {"F0 2C 4D 40 F7", "40 00 31 39"}, {"F0 2C 4D 70 F7", "70 00 31 39"},
-        {"F0 2C 4D 62 01 F7", "62 00 31 39, blank zero on"},
-        {"F0 2C 4D 62 02 F7", "62 00 31 39, blank zero off"},
-        {"F0 2C 4D 65 01 F7", "65 00 31 39, blank frames on"},
-        {"F0 2C 4D 68 01 F7", "68 00 31 39, no stationary LTC on"},
-        {"F0 2C 4D 69 01 F7", "69 00 31 39, flywheel on"},
-        {"F0 2C 4D 69 7F F7", "69 00 31 39, flywheel off"},
-        {"F0 2C 4D 63 00 F7", "63 00 31 39, MMC ID 0"},
-        {"F0 2C 4D 63 7E F7", "63 00 31 39, MMC ID 126"},
-        {"F0 2C 4D 63 7F F7", "63 00 31 39, MMC ID none"},
-        {"F0 2C 4D 66 0F F7", "66 00 31 39, brightness 15"},
-        {"F0 2C 4D 66 7F F7", "66 00 31 39, brightness 127"},
-        {"F0 41 10 42 12 F7", ignored}, {"F0 2C 4E 21 32 31 F7", ignored},
-        {"F1 2C 4D 40 F7", ignored}, {"F0 2C 4D 21 F7", ignored}, {"F0 2C 4D 20 32 F7", ignored},
-        {"F0 2C 4D 62 F7", ignored}, {"F0 2C 4D F7", ignored}, {"", ignored},
-        // clang-format on
+    const std::pair<Bytes, std::string> cases[] = {
+        {{0xF0, 0x2C, 0x4D, 0x21, 0x32, 0x31, 0xF7}, "21 01 32 31"},
+        {{0xF0, 0x2C, 0x4D, 0x20, 0x7F, 0x7F, 0xF7}, "20 02 7F 7F"},
+        {{0xF0, 0x2C, 0x4D, 0x21, 0x32, 0x31, 0x00, 0xF7}, "21 01 32 31"}, // more is no reason
+        {{0xF0, 0x2C, 0x4D, 0x40, 0xF7}, "40 00 31 39"},
+        {{0xF0, 0x2C, 0x4D, 0x70, 0xF7}, "70 00 31 39"},
+        {{0xF0, 0x2C, 0x4D, 0x62, 0x01, 0xF7}, "62 00 31 39, blank zero on"},
+        {{0xF0, 0x2C, 0x4D, 0x62, 0x02, 0xF7}, "62 00 31 39, blank zero off"},
+        {{0xF0, 0x2C, 0x4D, 0x65, 0x01, 0xF7}, "65 00 31 39, blank frames on"},
+        {{0xF0, 0x2C, 0x4D, 0x68, 0x01, 0xF7}, "68 00 31 39, no stationary LTC on"},
+        {{0xF0, 0x2C, 0x4D, 0x69, 0x01, 0xF7}, "69 00 31 39, flywheel on"},
+        {{0xF0, 0x2C, 0x4D, 0x69, 0x7F, 0xF7}, "69 00 31 39, flywheel off"},
+        {{0xF0, 0x2C, 0x4D, 0x63, 0x00, 0xF7}, "63 00 31 39, MMC ID 0"},
+        {{0xF0, 0x2C, 0x4D, 0x63, 0x7E, 0xF7}, "63 00 31 39, MMC ID 126"},
+        {{0xF0, 0x2C, 0x4D, 0x63, 0x7F, 0xF7}, "63 00 31 39, MMC ID none"},
+        {{0xF0, 0x2C, 0x4D, 0x66, 0x0F, 0xF7}, "66 00 31 39, brightness 15"},
+        {{0xF0, 0x2C, 0x4D, 0x66, 0x7F, 0xF7}, "66 00 31 39, brightness 127"},
+        {{0xF0, 0x41, 0x10, 0x42, 0x12, 0xF7}, ignored},
+        {{0xF0, 0x2C, 0x4E, 0x21, 0x32, 0x31, 0xF7}, ignored},
+        {{0xF1, 0x2C, 0x4D, 0x40, 0xF7}, ignored},
+        {{0xF0, 0x2C, 0x4D, 0x21, 0xF7}, ignored},
+        {{0xF0, 0x2C, 0x4D, 0x20, 0x32, 0xF7}, ignored},
+        {{0xF0, 0x2C, 0x4D, 0x62, 0xF7}, ignored},
+        {{0xF0, 0x2C, 0x4D, 0xF7}, ignored},
+        {{}, ignored},
     };
-    for (const auto& [hex, effect] : cases) {
-        Bytes reply;
-        for (const char* at = hex; *at; at += at[2] ? 3 : 2) {
-            reply.push_back(uint8_t(std::stoul(std::string(at, 2), nullptr, 16)));
-        }
-        EXPECT_EQ(Effect(reply, true), effect) << hex;
-        EXPECT_EQ(Effect(reply, false), effect.substr(0, 11)) << hex;
+    for (const auto& [reply, effect] : cases) {
+        EXPECT_EQ(Effect(reply, true), effect) << testing::PrintToString(reply);
+        EXPECT_EQ(Effect(reply, false), effect.substr(0, 11)) << testing::PrintToString(reply);
     }
 }
 

@@ -41,10 +41,9 @@ const Scenario kScenarios[] = {
       "drop", "entries Other|tavi", "undrop", "text device tavi not found", "entries ",
       "log open=0", "log rx=0", "key esc", "key enter", "click help", kUpdateHelp, "alive",
       "picture 1:1", "command update", "box Warning|tavi not connected", "close", "exit 0"}},
-    {"at 144 dpi the picture is scaled to its frame", "normal", {"picture frame"}, "classic",
-     "tavi-setup.exe", 144},
-    {"the unit's pair of ports, the seven opening messages, closed input first; answers 700 ms late",
-     "normal;delay=700", {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
+    {"the unit's pair of ports, the seven opening messages, closed input first; its answers 700 "
+     "ms late", "normal;delay=700",
+     {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
       "exit 0", "seq close: in, out"}, "both"},
     {"an output whose input is not the unit's; then the unit, an invalid version",
      "normal;version=327F", {"pick Other", "text device tavi not found", "keeps device",
@@ -90,7 +89,7 @@ const Scenario kScenarios[] = {
       "click update", "text line Timeout error",
       "box Warning|Programming failed", "exit 0"}, "both"},
     kTour,
-    {"built without its image: warned at start; the update fails before sending", "update",
+    {"built without its image: warned at start; the update fails with its boxes", "update",
      {"box Warning|hResLoad", "pick tavi", "on update", "click update",
       "box Error|Data file corrupted", "box Warning|Programming failed", "exit 0"}, "classic",
      "tavi-setup-without-image.exe"},
@@ -124,13 +123,14 @@ const Scenario kScenarios[] = {
      {"pick 2 - tavi Out", "text device tavi in update mode", "seq open: out 2, in 2",
       "on update", "click update", "type 9", "text line Programming successful",
       "log unit2 rx F0 2C 4D 30=2357", "log unit2 rx F0 2C 4D 53 09=0", "log dropped=0",
-      "pick tavi Out",
-      "text device Firmware 3.7", "off update", "keeps device update", "pos zero 1",
-      "pos bright 11", "log rx F0 2C 4D 30=0", "nobox", "again", "log begin=1", "alive"}, "wms"},
-    {"a unit that does not answer setting queries leaves them disabled", "old",
+      "pick tavi Out", "text device Firmware 3.7", "off update", "keeps device update",
+      "pos zero 1", "pos bright 11", "nobox", "again", "log begin=1", "alive"}, "wms"},
+    {"a unit that does not answer setting queries leaves them disabled; at 144 dpi the picture is "
+     "scaled to its frame", "old",
      {"pick tavi", "text device Firmware 2.0", "off settings", "log tx F0 2C 4D 6=0",
       "click help-settings",
-      "box Help|Firmware 2.1 must be installed to enable the following settings:..."}},
+      "box Help|Firmware 2.1 must be installed to enable the following settings:...",
+      "picture frame"}, "classic", "tavi-setup.exe", 144},
 };
 // clang-format on
 

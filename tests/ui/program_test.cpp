@@ -31,7 +31,9 @@ const Scenario kTour = {"a full update; then the unit runs 2.1 and keeps what it
      "on settings", "shot firmware-2.1", "click zero", "pos zero 1", "type 42", "text mmc 042",
      "log tx F0 2C 4D 62 01 F7=1", "log tx F0 2C 4D 63 2A F7=1", "shot settings-changed",
      "pick tavi", "log tx F0 2C 4D 62 01 F7=2", "log tx F0 2C 4D 63 2A F7=2", "on settings",
-     "pos zero 1", "shot settings-kept"}};
+     "pos zero 1", "shot settings-kept",
+     // Update pressed again (its button is off: by command) empties the bar before it asks.
+     "command update", "box Error|tavi not in update mode", "pos bar 0"}};
 
 const Scenario kScenarios[] = {
     {"start-up: nothing opens until a port is chosen; Enter and Esc keep the window; Update "

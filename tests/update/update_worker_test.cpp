@@ -1,6 +1,7 @@
-// The one full update of the Wine suite, as a benchmark: the update worker thread against the
-// stand-in unit answering in 2 ms, real ports, replies on the driver's thread. What it posts,
-// and its waits and faults, have their rows natively in virtual time and in the window's table.
+// The update worker thread against the stand-in unit: real ports, replies on the driver's thread,
+// real pauses. The one full update of the Wine suite, as a benchmark, and stray replies that
+// must not cut a pause short. What it posts, and its waits and faults, have their rows natively
+// in virtual time and in the window's table.
 #include "tests/standin/stand_in.h"
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -66,8 +67,9 @@ struct WorkerRun {
     double wallMs = 0, cpuMs = 0; // from the start until done
 };
 
-// Opens the unit's ports as the window does and runs the worker until done, or two minutes.
-static WorkerRun RunWorker(const FirmwareImage& image) {
+// Opens the unit's ports as the window does and runs the worker until done, or two minutes; with
+// strays, a reply no wait awaits comes about every 20 ms.
+static WorkerRun RunWorker(const FirmwareImage& image, const StandIn* strays = nullptr) {
     WorkerRun run;
     HWND window =
         CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr);
@@ -78,6 +80,8 @@ static WorkerRun RunWorker(const FirmwareImage& image) {
                    OpenInputPort(static_cast<unsigned>(FindInputForOutput(1))) == 0 &&
                    StartUpdateWorker() == 0;
     for (const ULONGLONG end = GetTickCount64() + 120000; running && GetTickCount64() < end;) {
+        const uint8_t stray[] = {0xF0, 0x2C, 0x4D, 0x70, 0xF7};
+        (void)(strays && strays->api.inject(stray, sizeof stray, 0));
         MSG msg;
         if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
@@ -106,4 +110,13 @@ TEST(UpdateWorker, UpdatesTheUnitAndPrintsItsFigures) {
     EXPECT_EQ(run.status, UPDATE_SUCCEEDED);
     EXPECT_EQ(run.records, 2357);
     PrintUpdateFigures(sim, 2, run.wallMs, run.cpuMs);
+}
+
+// A unit too late amid stray replies: the handshake gives up only after all its pauses.
+TEST(UpdateWorker, StrayRepliesCutNoPauseShort) {
+    StandIn sim;
+    ASSERT_TRUE(sim.Configure("update;delay=1000"));
+    const WorkerRun run = RunWorker(ShippedImage(), &sim);
+    EXPECT_EQ(run.status, UPDATE_TIMEOUT);
+    EXPECT_GE(run.wallMs, HANDSHAKE_PAUSES * HANDSHAKE_PAUSE_MS);
 }

@@ -90,14 +90,9 @@ int RunVirtualWorker(Bench& b, const std::string& scenario, const FirmwareImage*
 using Bytes = std::vector<uint8_t>;
 // A data record as the boot loader takes it (layout in sim/unit_model.h), F0 through F7.
 std::string Record(unsigned address, const std::string& data) {
-    std::string record = {'\xF0',
-                          0x2C,
-                          0x4D,
-                          0x30,
-                          char(address >> 14),
-                          char(address >> 7 & 0x7F),
-                          char(address & 0x7F),
-                          char(data.size())};
+    std::string record =
+        "\xF0\x2C\x4D\x30" + std::string{char(address >> 14), char(address >> 7 & 0x7F),
+                                         char(address & 0x7F), char(data.size())};
     record += data;
     int sum = 0;
     for (size_t i = 4; i < record.size(); ++i) {
@@ -217,7 +212,6 @@ TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
         {"erase: the unit lost", "update;erase=2000;unplug_erase=1", eraseTimeout, 2, 1000},
         {"check: running is no answer, the unit should still be in its boot loader",
          "update;running_from_status=1", timeout, 7, 450},
-        {"finish: in the ninth pause", "update;finish=420", kSucceeded, 8, 420},
         {"finish: too late", "update;finish=451", timeout, 8, 450},
         // clang-format on
     };

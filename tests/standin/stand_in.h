@@ -2,14 +2,15 @@
 // as events; bounded polling and a clock.
 #pragma once
 #include <windows.h>
-#include <sstream>
+#include <cstdlib>
 #include <string>
 #include <vector>
 #include "sim/standin/sim_control.h"
 
-// Polls every millisecond until condition holds or boundMs have passed; whether it held.
-template <typename Condition> bool WaitUntil(Condition condition, DWORD boundMs = 20000) {
-    for (const ULONGLONG end = GetTickCount64() + boundMs; GetTickCount64() < end; Sleep(1)) {
+// Polls every pollMs until condition holds or boundMs have passed; whether it held.
+template <typename Condition>
+bool WaitUntil(Condition condition, DWORD boundMs = 20000, DWORD pollMs = 1) {
+    for (const ULONGLONG end = GetTickCount64() + boundMs; GetTickCount64() < end; Sleep(pollMs)) {
         if (condition()) {
             return true;
         }
@@ -25,6 +26,22 @@ inline double MsSince(LARGE_INTEGER start) {
     return double(now.QuadPart - start.QuadPart) * 1000 / double(frequency.QuadPart);
 }
 
+// A transcript's events that begin with prefix, with their times in ms. A line still being
+// written (no end of line yet) is left for the next read.
+using TimedEvents = std::vector<std::pair<double, std::string>>;
+inline TimedEvents ParseTranscript(const std::string& text, const std::string& prefix = "") {
+    TimedEvents events;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = text.substr(at, end - at);
+        line.erase(line.find_last_not_of('\r') + 1);
+        const std::string event = line.substr(line.find(' ') + 1);
+        if (event.compare(0, prefix.size(), prefix) == 0) {
+            events.emplace_back(std::atof(line.c_str()), event);
+        }
+    }
+    return events;
+}
+
 struct StandIn {
     SimApi api{};
 
@@ -33,17 +50,17 @@ struct StandIn {
         const bool set = (api.configure || SimLoadApi(&api) == 0) && api.configure(scenario) == 0;
         return set && (api.clearTranscript(), true);
     }
-    // The events since the transcript was cleared that begin with prefix, without their times.
-    std::vector<std::string> Events(const std::string& prefix = "") const {
+    // The events since the transcript was cleared that begin with prefix, with their times.
+    TimedEvents Timed(const std::string& prefix = "") const {
         std::string text(static_cast<size_t>(api.readTranscript(nullptr, 0)) + 1, '\0');
         api.readTranscript(&text[0], static_cast<int>(text.size()));
-        std::istringstream lines(text.c_str());
+        return ParseTranscript(text.c_str(), prefix);
+    }
+    // The same without their times.
+    std::vector<std::string> Events(const std::string& prefix = "") const {
         std::vector<std::string> events;
-        for (std::string line; std::getline(lines, line);) {
-            line.erase(0, line.find(' ') + 1);
-            if (line.compare(0, prefix.size(), prefix) == 0) {
-                events.push_back(line);
-            }
+        for (const auto& timed : Timed(prefix)) {
+            events.push_back(timed.second);
         }
         return events;
     }

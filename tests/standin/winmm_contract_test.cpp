@@ -9,6 +9,11 @@
 constexpr uint64_t P = MHDR_PREPARED, D = MHDR_DONE, Q = MHDR_INQUEUE;
 constexpr UINT kSize = sizeof(MIDIHDR);
 using Call = std::pair<uint64_t, uint64_t>; // what a call answered, what WinMM answers
+static void ExpectAnswers(const std::vector<Call>& calls, const char* what) {
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].first, calls[i].second) << what << ", call " << i;
+    }
+}
 
 static MIDIHDR Header(void* data, DWORD length) {
     MIDIHDR header{};
@@ -52,24 +57,21 @@ TEST(WinmmContract, TheStandInAnswersAsThePortLinkExpects) {
     StandIn sim;
     ASSERT_TRUE(sim.Configure("async_done=100"));
     Ports p;
-    const Call calls[] = {
-        Call(p.opened, 0),
-        // A send done later stays queued, refusing release and close meanwhile.
-        Call(p.Send(), 0), Call(p.send.dwFlags, P | Q), Call(p.Release(), 65),
-        Call(midiOutClose(p.out), 65),
-        // The input, with buffers queued, refuses release and close too.
-        Call(midiInClose(p.in), 65), Call(midiInUnprepareHeader(p.in, &p.a, kSize), 65),
-        // Stop returns the buffer being filled, with its bytes so far.
-        Call(UnitSendsHead(sim), 1), Call(midiInStop(p.in), 0), Call(p.a.dwFlags, P | D),
-        Call(p.a.dwBytesRecorded, 3), Call(p.b.dwFlags, P | Q),
-        // A header still queued is refused, and so is one whose flags were cleared.
-        Call(midiInAddBuffer(p.in, &p.b, kSize), 65), Call(p.AddCleared(p.a), 64),
-        // Reset returns the rest, empty. The send was not done before its time.
-        Call(midiInReset(p.in), 0), Call(p.b.dwFlags, P | D), Call(p.b.dwBytesRecorded, 0),
-        Call(p.DoneAfter(100), 1), Call(p.Release(), 0)};
-    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
-        EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
-    }
+    ExpectAnswers({Call(p.opened, 0),
+                   // A send done later stays queued, refusing release and close meanwhile.
+                   Call(p.Send(), 0), Call(p.send.dwFlags, P | Q), Call(p.Release(), 65),
+                   Call(midiOutClose(p.out), 65),
+                   // The input, with buffers queued, refuses release and close too.
+                   Call(midiInClose(p.in), 65), Call(midiInUnprepareHeader(p.in, &p.a, kSize), 65),
+                   // Stop returns the buffer being filled, with its bytes so far.
+                   Call(UnitSendsHead(sim), 1), Call(midiInStop(p.in), 0), Call(p.a.dwFlags, P | D),
+                   Call(p.a.dwBytesRecorded, 3), Call(p.b.dwFlags, P | Q),
+                   // A header still queued is refused, and so is one whose flags were cleared.
+                   Call(midiInAddBuffer(p.in, &p.b, kSize), 65), Call(p.AddCleared(p.a), 64),
+                   // Reset returns the rest, empty. The send was not done before its time.
+                   Call(midiInReset(p.in), 0), Call(p.b.dwFlags, P | D),
+                   Call(p.b.dwBytesRecorded, 0), Call(p.DoneAfter(100), 1), Call(p.Release(), 0)},
+                  "classic");
 }
 
 // What Windows 11's MIDI service answers through WinMM (stack=wms), as its source shows, and
@@ -119,48 +121,42 @@ TEST(WinmmContract, TheServiceAnswersAsItsSourceShowsAndPortsTellTheirDevice) {
     HMIDIIN in = nullptr, in2 = nullptr;
     char bytes[2][64] = {};
     MIDIHDR a = Header(bytes[0], 64), b = Header(bytes[1], 64), send = Header(bytes[1], 5);
-    const Call calls[] = {
-        Call(midiOutOpen(&out, 0, 0, 0, 0) | midiOutOpen(&again, 0, 0, 0, 0), 0), // shared
-        Call(midiInOpen(&in, 0, DWORD_PTR(Note), 0, CALLBACK_FUNCTION) |
-                 midiInPrepareHeader(in, &a, kSize) | midiInPrepareHeader(in, &b, kSize) |
-                 midiInAddBuffer(in, &a, kSize) | midiInAddBuffer(in, &b, kSize) | midiInStart(in) |
-                 midiInStart(in),
-             0),
-        // Stop returns the part-filled buffer as an error, reset the empty rest, both in place.
-        Call(UnitSendsHead(sim), 1), Call(midiInStop(in) | midiInReset(in), 0),
-        Call(notes == std::vector<UINT>{MIM_LONGERROR, MIM_LONGDATA} && notedHere, 1),
-        Call(a.dwBytesRecorded * 10 + b.dwBytesRecorded, 30),
-        // Reset on the output sends nothing to the unit.
-        Call(midiOutReset(out) + sim.CountOf("rx"), 0),
-        // Removed: every call answers 6, but the output closes and the input never does.
-        Call(midiInAddBuffer(in, &a, kSize), 0), Call((sim.api.unplug(), midiOutGetNumDevs()), 1),
-        Call(midiInStart(in), 6), Call(midiInAddBuffer(in, &b, kSize), 6),
-        Call(midiInStop(in) | midiInReset(in) | midiInUnprepareHeader(in, &b, kSize), 6),
-        Call(midiOutPrepareHeader(out, &send, kSize), 6), Call(midiOutClose(out), 0),
-        Call(midiInClose(in), 65), Call(midiInClose(in), 65),
-        // Back, at the end of the lists; a header queued on the old input is seen if used.
-        Call(WaitUntil([] { return midiOutGetNumDevs() == 2; }) && OutputName(1) == "tavi", 1),
-        Call(midiInOpen(&in2, 1, 0, 0, 0) | midiInPrepareHeader(in2, &a, kSize), 0),
-        Call(sim.CountOf("reused midiInPrepareHeader"), 1)};
-    for (size_t i = 0; i < sizeof calls / sizeof calls[0]; ++i) {
-        EXPECT_EQ(calls[i].first, calls[i].second) << "call " << i;
-    }
+    ExpectAnswers(
+        {Call(midiOutOpen(&out, 0, 0, 0, 0) | midiOutOpen(&again, 0, 0, 0, 0), 0), // shared
+         Call(midiInOpen(&in, 0, DWORD_PTR(Note), 0, CALLBACK_FUNCTION) |
+                  midiInPrepareHeader(in, &a, kSize) | midiInPrepareHeader(in, &b, kSize) |
+                  midiInAddBuffer(in, &a, kSize) | midiInAddBuffer(in, &b, kSize) |
+                  midiInStart(in) | midiInStart(in),
+              0),
+         // Stop returns the part-filled buffer as an error, reset the empty rest, both in place.
+         Call(UnitSendsHead(sim), 1), Call(midiInStop(in) | midiInReset(in), 0),
+         Call(notes == std::vector<UINT>{MIM_LONGERROR, MIM_LONGDATA} && notedHere, 1),
+         Call(a.dwBytesRecorded * 10 + b.dwBytesRecorded, 30),
+         // Reset on the output sends nothing to the unit.
+         Call(midiOutReset(out) + sim.CountOf("rx"), 0),
+         // Removed: every call answers 6, but the output closes and the input never does.
+         Call(midiInAddBuffer(in, &a, kSize), 0), Call((sim.api.unplug(), midiOutGetNumDevs()), 1),
+         Call(midiInStart(in), 6), Call(midiInAddBuffer(in, &b, kSize), 6),
+         Call(midiInStop(in) | midiInReset(in) | midiInUnprepareHeader(in, &b, kSize), 6),
+         Call(midiOutPrepareHeader(out, &send, kSize), 6), Call(midiOutClose(out), 0),
+         Call(midiInClose(in), 65), Call(midiInClose(in), 65),
+         // Back, at the end of the lists; a header queued on the old input is seen if used.
+         Call(WaitUntil([] { return midiOutGetNumDevs() == 2; }) && OutputName(1) == "tavi", 1),
+         Call(midiInOpen(&in2, 1, 0, 0, 0) | midiInPrepareHeader(in2, &a, kSize), 0),
+         Call(sim.CountOf("reused midiInPrepareHeader"), 1)},
+        "service");
     midiInClose(in2), midiOutClose(again);
     // Older builds: the probe and adding a buffer still answer 0; a send times out with 1
     // after a second, later ones at once.
     ASSERT_TRUE(sim.Configure("stack=wms;old_build=1"));
     LARGE_INTEGER start;
-    const Call old[] = {
-        Call(midiOutOpen(&out, 1, 0, 0, 0) | midiInOpen(&in, 1, 0, 0, 0) |
-                 midiOutPrepareHeader(out, &send, kSize) | midiInPrepareHeader(in, &b, kSize),
-             0),
-        Call((sim.api.unplug(), midiInStart(in)) | midiInAddBuffer(in, &b, kSize), 0),
-        Call((QueryPerformanceCounter(&start), midiOutLongMsg(out, &send, kSize)), 1),
-        Call(MsSince(start) >= 1000, 1),
-        Call(midiOutLongMsg(out, &send, kSize), 1),
-        Call(MsSince(start) < 1500, 1),
-        Call(midiInReset(in) | midiInClose(in), 0)};
-    for (size_t i = 0; i < sizeof old / sizeof old[0]; ++i) {
-        EXPECT_EQ(old[i].first, old[i].second) << "old build, call " << i;
-    }
+    ExpectAnswers(
+        {Call(midiOutOpen(&out, 1, 0, 0, 0) | midiInOpen(&in, 1, 0, 0, 0) |
+                  midiOutPrepareHeader(out, &send, kSize) | midiInPrepareHeader(in, &b, kSize),
+              0),
+         Call((sim.api.unplug(), midiInStart(in)) | midiInAddBuffer(in, &b, kSize), 0),
+         Call((QueryPerformanceCounter(&start), midiOutLongMsg(out, &send, kSize)), 1),
+         Call(MsSince(start) >= 1000, 1), Call(midiOutLongMsg(out, &send, kSize), 1),
+         Call(MsSince(start) < 1500, 1), Call(midiInReset(in) | midiInClose(in), 0)},
+        "older build");
 }

@@ -12,20 +12,20 @@
 //   log PREFIX=N                    the transcript holds N events beginning PREFIX (0: now)
 //   seq/paced PREFIX: A, B          its first such events are PREFIX A, PREFIX B (paced: each
 //                                   at least 50 ms after the one before)
-//   status N; progress N            the worker's command, posted to the window
 //   close; exit N; alive; shot NAME WM_CLOSE; it ends with code N; runs 300 ms on; a picture
 //   again                           a second start of the program ends at once with 0
 //   picture 1:1|frame               the front panel shows at its own 200 x 70 pixels / fills
 //                                   its frame (133 x 43 dialog units, found from the bar's)
 // Each waits (bounded) for what it names, unless it says "now".
 #include "tests/ui/program_driver.h"
+#include "tests/standin/stand_in.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include "firmware/update_worker.h"
+#include <regex>
 #include "ui/ids.h"
 
 namespace {
@@ -50,7 +50,6 @@ struct App {
     std::string transcript, shots;
     int shot = 0;
 };
-using Events = std::vector<std::pair<double, std::string>>; // ms, event
 
 bool Start(const std::string& path, PROCESS_INFORMATION& process) {
     STARTUPINFOA startup{};
@@ -59,27 +58,21 @@ bool Start(const std::string& path, PROCESS_INFORMATION& process) {
                           &startup, &process) != FALSE;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD boundMs = kWaitMs) {
-    for (const ULONGLONG end = GetTickCount64() + boundMs; !condition(); Sleep(20)) {
-        if (GetTickCount64() >= end) {
-            return false;
-        }
-    }
-    return true;
+// Each look is a message to another process: every 20 ms is often enough.
+bool Wait(const std::function<bool()>& condition, DWORD boundMs = kWaitMs) {
+    return WaitUntil(condition, boundMs, 20);
 }
 
-std::string Narrow(const wchar_t* text) {
+// A window's text, or with CB_GETLBTEXT a list entry's. The wide message is marshalled across
+// processes; the narrow one is not always.
+std::string Text(HWND window, UINT message = WM_GETTEXT, WPARAM which = 2048) {
+    wchar_t text[2048] = {};
     char out[4096] = {};
+    SendMessageW(window, message, which, reinterpret_cast<LPARAM>(text));
     WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
     std::string narrow(out);
     narrow.erase(std::remove(narrow.begin(), narrow.end(), '\r'), narrow.end());
     return narrow;
-}
-// The wide message is marshalled across processes; the narrow one is not always.
-std::string Text(HWND window) {
-    wchar_t text[2048] = {};
-    SendMessageW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
-    return Narrow(text);
 }
 std::vector<std::string> Split(const std::string& text, const std::string& by) {
     std::vector<std::string> parts;
@@ -90,26 +83,19 @@ std::vector<std::string> Split(const std::string& text, const std::string& by) {
     return parts;
 }
 
-// The program's shown dialog-class windows: its main window and its message boxes.
-std::vector<HWND> Dialogs(const App& app) {
-    std::vector<HWND> found;
+// The program's shown dialog-class window: its main window, or else a message box.
+HWND Dialog(const App& app, bool main) {
     for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, MAKEINTATOM(32770), nullptr));) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
-        if (pid == app.process.dwProcessId && IsWindowVisible(w)) {
-            found.push_back(w);
-        }
-    }
-    return found;
-}
-HWND Box(const App& app) {
-    for (HWND window : Dialogs(app)) {
-        if (window != app.dialog && Text(window) != kMainTitle) {
-            return window;
+        if (pid == app.process.dwProcessId && IsWindowVisible(w) &&
+            (Text(w) == kMainTitle) == main) {
+            return w;
         }
     }
     return nullptr;
 }
+
 // A box's text is its longest static.
 std::string BoxText(HWND box) {
     std::string text;
@@ -122,18 +108,9 @@ std::string BoxText(HWND box) {
     return text;
 }
 
-Events Transcript(const App& app, const std::string& prefix) {
+TimedEvents Transcript(const App& app, const std::string& prefix) {
     std::ifstream file(app.transcript, std::ios::binary);
-    Events events;
-    // A line still being written (no end of line yet) is left for the next read.
-    for (std::string line; std::getline(file, line) && !file.eof();) {
-        line.erase(line.find_last_not_of('\r') + 1);
-        const std::string event = line.substr(line.find(' ') + 1);
-        if (event.compare(0, prefix.size(), prefix) == 0) {
-            events.emplace_back(std::atof(line.c_str()), event);
-        }
-    }
-    return events;
+    return ParseTranscript(std::string(std::istreambuf_iterator<char>(file), {}), prefix);
 }
 
 HWND Control(const App& app, const std::string& name) {
@@ -153,22 +130,12 @@ LRESULT Position(HWND control) {
 std::string Entries(HWND list) {
     std::string entries;
     for (LRESULT i = 0, count = SendMessageW(list, CB_GETCOUNT, 0, 0); i < count; ++i) {
-        wchar_t text[256] = {};
-        SendMessageW(list, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
-        entries += (i ? "|" : "") + Narrow(text);
+        entries += (i ? "|" : "") + Text(list, CB_GETLBTEXT, WPARAM(i));
     }
     return entries;
 }
 bool Dropped(HWND list) {
     return SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0;
-}
-// Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
-bool CloseList(HWND list, int choice) {
-    if (choice >= 0) {
-        SendMessageW(list, CB_SETCURSEL, WPARAM(choice), 0);
-    }
-    PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
-    return WaitUntil([&] { return !Dropped(list); });
 }
 bool Shot(App& app, const std::string& name) {
     char stage[64];
@@ -177,66 +144,71 @@ bool Shot(App& app, const std::string& name) {
     fflush(stdout);
     const std::string request = app.shots + "\\" + stage + ".wanted";
     FILE* file = app.shots.empty() ? nullptr : fopen(request.c_str(), "w");
-    return app.shots.empty() || (file && fclose(file) == 0 && WaitUntil([&] {
-                                     return GetFileAttributesA(request.c_str()) == ~0u;
-                                 }));
+    return app.shots.empty() || (file && fclose(file) == 0 &&
+                                 Wait([&] { return GetFileAttributesA(request.c_str()) == ~0u; }));
 }
 
 bool Step(App& app, const std::string& step) {
     const std::string verb = step.substr(0, step.find(' '));
+    // A warning at start-up comes before the main window shows; every other step needs it.
+    if (verb != "box" && !app.dialog &&
+        !Wait([&] { return (app.dialog = Dialog(app, true)) != nullptr; })) {
+        return false;
+    }
     const std::string rest = step.size() > verb.size() ? step.substr(verb.size() + 1) : "";
     const std::string name = rest.substr(0, rest.find(' '));
     const std::string arg = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
     HWND control = Control(app, name), list = Control(app, "list");
     std::vector<HWND> controls;
-    for (const std::string& each : Split(rest, " ")) {
-        for (const std::string& one : Split(each == "settings" ? kSettings : each, " ")) {
-            if (HWND c = Control(app, one)) {
-                controls.push_back(c);
-            }
+    for (const std::string& one : Split(
+             std::regex_replace(rest, std::regex("(^| )settings$"), std::string("$1") + kSettings),
+             " ")) {
+        controls.push_back(Control(app, one));
+    }
+    if (verb == "pick" || verb == "drop" || verb == "undrop") {
+        const bool posted = verb == "undrop" || PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
+        if (verb == "drop" || !posted) {
+            return posted;
         }
-    }
-    if (verb == "pick") {
-        PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
-        const std::vector<std::string> names =
-            Split(WaitUntil([&] { return Dropped(list); }) ? Entries(list) : "", "|");
-        const auto found = std::find(names.begin(), names.end(), rest);
-        return CloseList(list, found == names.end() ? -1 : int(found - names.begin())) &&
-               found != names.end();
-    }
-    if (verb == "drop" || verb == "undrop") {
-        return verb == "drop" ? PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0) != FALSE
-                              : WaitUntil([&] { return Dropped(list); }) &&
-                                    CloseList(list, rest.empty() ? -1 : std::atoi(rest.c_str()));
+        const bool dropped = Wait([&] { return Dropped(list); });
+        const std::vector<std::string> names = Split(Entries(list), "|");
+        const int at = verb == "pick"
+                           ? int(std::find(names.begin(), names.end(), rest) - names.begin())
+                       : rest.empty() ? -1
+                                      : std::atoi(rest.c_str());
+        if (at >= 0 && at < int(names.size())) {
+            SendMessageW(list, CB_SETCURSEL, WPARAM(at), 0);
+        }
+        // Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
+        PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
+        return Wait([&] { return !Dropped(list); }) && dropped && at < int(names.size());
     }
     if (verb == "entries") {
-        return WaitUntil([&] { return Entries(list) == rest; });
+        return Wait([&] { return Entries(list) == rest; });
     }
     if (verb == "text" || verb == "now") {
-        return WaitUntil([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
+        return Wait([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
     }
     if (verb == "pos" || verb == "past") {
         const LRESULT n = std::atoi(arg.c_str());
-        return WaitUntil(
+        return Wait(
             [&] { return verb == "pos" ? Position(control) == n : Position(control) >= n; });
     }
+    // Each control's text (when asked) and whether it is enabled, + or -.
+    const auto state = [&](bool texts) {
+        std::string s;
+        for (HWND c : controls) {
+            s += (texts ? Text(c) : "") + (IsWindowEnabled(c) ? "+" : "-");
+        }
+        return s;
+    };
     if (verb == "on" || verb == "off") {
-        return !controls.empty() && WaitUntil([&] {
-            return std::all_of(controls.begin(), controls.end(), [&](HWND c) {
-                return (IsWindowEnabled(c) != FALSE) == (verb == "on");
-            });
-        });
+        const std::string all(controls.size(), verb == "on" ? '+' : '-');
+        return Wait([&] { return state(false) == all; });
     }
     if (verb == "keeps") {
-        auto state = [&] {
-            std::string s;
-            for (HWND c : controls) {
-                s += Text(c) + (IsWindowEnabled(c) ? "+" : "-");
-            }
-            return s;
-        };
-        const std::string before = state();
-        return !WaitUntil([&] { return state() != before; }, 2 * STATUS_TIMER_MS + 100);
+        const std::string before = state(true);
+        return !Wait([&] { return state(true) != before; }, 2 * STATUS_TIMER_MS + 100);
     }
     if (verb == "click" || verb == "command") {
         return verb == "click" ? PostMessageW(control, BM_CLICK, 0, 0) != FALSE
@@ -253,7 +225,7 @@ bool Step(App& app, const std::string& step) {
         const LRESULT selected = SendMessageW(field, WM_GETTEXTLENGTH, 0, 0) > 0 ? 0x10000 : 0;
         SendMessageW(field, EM_SETSEL, 0, 0);
         PostMessageW(field, EM_SETSEL, 0, 1);
-        return WaitUntil([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
+        return Wait([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
                SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                                    SMTO_NORMAL, kWaitMs, &ignored) &&
                PostMessageW(field, WM_KILLFOCUS, 0, 0);
@@ -279,48 +251,40 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "box") {
         HWND box = nullptr;
-        const std::string caption = rest.substr(0, rest.find('|'));
-        std::string text = rest.substr(caption.size() + 1), shown;
-        const bool prefix = text.size() > 3 && text.compare(text.size() - 3, 3, "...") == 0;
-        text.resize(text.size() - (prefix ? 3 : 0));
-        const bool same = WaitUntil([&] { return (box = Box(app)) != nullptr; }) &&
-                          Text(box) == caption && (shown = BoxText(box)).size() >= text.size() &&
-                          shown.compare(0, prefix ? text.size() : shown.size(), text) == 0;
+        std::string wanted = rest;
+        const bool prefix = wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "...") == 0;
+        wanted.resize(wanted.size() - (prefix ? 3 : 0));
+        Wait([&] { return (box = Dialog(app, false)) != nullptr; });
+        const std::string shown = Text(box) + "|" + BoxText(box);
+        const bool same = box && shown.compare(0, prefix ? wanted.size() : shown.npos, wanted) == 0;
         if (!same) {
-            fprintf(stderr, "box shown: %s|%s\n", Text(box).c_str(), BoxText(box).c_str());
+            fprintf(stderr, "box shown: %s\n", shown.c_str());
         }
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-        return same && WaitUntil([&] { return !IsWindow(box) || !IsWindowVisible(box); });
+        return same && Wait([&] { return !IsWindow(box) || !IsWindowVisible(box); });
     }
     if (verb == "nobox") {
-        return Box(app) == nullptr;
+        return Dialog(app, false) == nullptr;
     }
     if (verb == "log") {
         const std::string prefix = rest.substr(0, rest.rfind('='));
         const size_t n = size_t(std::atoi(rest.c_str() + prefix.size() + 1));
         size_t seen = 0;
-        WaitUntil([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? kWaitMs : 0);
+        Wait([&] { return (seen = Transcript(app, prefix).size()) >= n; }, n ? kWaitMs : 0);
         return seen == n ||
                (fprintf(stderr, "the transcript holds %zu such events\n", seen), false);
     }
     if (verb == "seq" || verb == "paced") {
         const std::string prefix = rest.substr(0, rest.find(": "));
         const std::vector<std::string> items = Split(rest.substr(prefix.size() + 2), ", ");
-        Events events;
-        bool held =
-            WaitUntil([&] { return (events = Transcript(app, prefix)).size() >= items.size(); });
+        TimedEvents events;
+        bool held = Wait([&] { return (events = Transcript(app, prefix)).size() >= items.size(); });
         for (size_t i = 0; held && i < items.size(); ++i) {
             held = events[i].second == prefix + " " + items[i] &&
                    (verb == "seq" || i == 0 || events[i].first - events[i - 1].first >= 49.999);
         }
         return held;
-    }
-    if (verb == "status" || verb == "progress") {
-        return PostMessageW(
-            app.dialog, WM_COMMAND,
-            MAKEWPARAM(verb == "status" ? CMD_UPDATE_STATUS : CMD_UPDATE_PROGRESS, 0),
-            std::atoi(rest.c_str()));
     }
     if (verb == "picture") {
         RECT shown, bar;
@@ -394,22 +358,9 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
         return "cannot start " + app.path;
     }
     std::string failed;
-    // A warning at start-up comes before the window shows.
-    size_t next = scenario.steps.empty() || scenario.steps[0].compare(0, 4, "box ") != 0 ? 0 : 1;
-    if (next == 1 && !Step(app, scenario.steps[0])) {
-        failed = scenario.steps[0];
-    }
-    if (failed.empty() && !WaitUntil([&] {
-            for (HWND window : Dialogs(app)) {
-                app.dialog = Text(window) == kMainTitle ? window : app.dialog;
-            }
-            return app.dialog != nullptr;
-        })) {
-        failed = "(the main window did not show)";
-    }
-    for (; failed.empty() && next < scenario.steps.size(); ++next) {
-        if (!Step(app, scenario.steps[next])) {
-            failed = scenario.steps[next] + " (status line \"" + Text(Control(app, "device")) +
+    for (const std::string& step : scenario.steps) {
+        if (failed.empty() && !Step(app, step)) {
+            failed = step + " (status line \"" + Text(Control(app, "device")) +
                      "\", update line \"" + Text(Control(app, "line")) + "\")";
         }
     }

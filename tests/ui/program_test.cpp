@@ -31,23 +31,22 @@ const Scenario kTour = {"a full update; then the unit runs 2.1 and keeps what it
      "on settings", "shot firmware-2.1", "click zero", "pos zero 1", "type 42", "text mmc 042",
      "log tx F0 2C 4D 62 01 F7=1", "log tx F0 2C 4D 63 2A F7=1", "shot settings-changed",
      "pick tavi", "log tx F0 2C 4D 62 01 F7=2", "log tx F0 2C 4D 63 2A F7=2", "on settings",
-     "pos zero 1", "shot settings-kept"}};
+     "pos zero 1", "shot settings-kept",
+     // Update pressed again (its button is off: by command) empties the bar before it asks.
+     "command update", "box Error|tavi not in update mode", "pos bar 0"}};
 
 const Scenario kScenarios[] = {
-    {"start-up: nothing opens until a port is chosen; Enter and Esc keep the window", "normal",
+    {"start-up: nothing opens until a port is chosen; Enter and Esc keep the window; Update "
+     "without ports says so", "normal",
      {"now device ", "now line ", "pos bar 0", "entries ", "on list help help-settings",
       "off update settings", "keeps device", // no timer runs before the list is first opened
       "drop", "entries Other|tavi", "undrop", "text device tavi not found", "entries ",
       "log open=0", "log rx=0", "key esc", "key enter", "click help", kUpdateHelp, "alive",
-      "picture 1:1", "close", "exit 0"}},
-    {"at 144 dpi the picture is scaled to its frame", "normal", {"picture frame"}, "classic",
-     "tavi-setup.exe", 144},
-    {"the unit's pair of ports, the seven opening messages, closed input first", "normal",
+      "picture 1:1", "command update", "box Warning|tavi not connected", "close", "exit 0"}},
+    {"the unit's pair of ports, the seven opening messages, closed input first; its answers 700 "
+     "ms late", "normal;delay=700",
      {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
       "exit 0", "seq close: in, out"}, "both"},
-    {"the unit as the only MIDI device: output 0 pairs with input 0; its answers 700 ms late",
-     "normal;outputs=tavi;inputs=tavi MIDI In;delay=700",
-     {"pick tavi", "text device Firmware 2.1", "seq open: out 0, in 0"}, "both"},
     {"an output whose input is not the unit's; then the unit, an invalid version",
      "normal;version=327F", {"pick Other", "text device tavi not found", "keeps device",
       "pick tavi", "text device Invalid firmware", "off update"}},
@@ -60,9 +59,11 @@ const Scenario kScenarios[] = {
     {"no MIDI outputs", "outputs=;inputs=",
      {"drop", "box Warning|No MIDI outputs available", "entries No MIDI outputs available",
       "undrop 0", "text device tavi not found", "log open=0"}},
-    {"unplugged while idle, its ports answering 1", "normal;unplug_after=2500;unplug_code=1",
+    // Unplugged while idle, its ports answering 1 (classic), or only leaving the lists while the
+    // probe answers 0 (the service's older builds).
+    {"unplugged while idle", "normal;unplug_after=2500;unplug_code=1;old_build=1",
      {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
-      "off update settings", "entries ", "log close in=1", "log close out=1"}},
+      "off update settings", "entries ", "log close in=1", "log close out=1"}, "both"},
     // Identical units under identical names: the second's ports are found by their device.
     {"two units of one name, the second picked: it alone is updated",
      "normal;units=2;numbered=0;second=update",
@@ -82,24 +83,18 @@ const Scenario kScenarios[] = {
      {"pick tavi", "on update", "click update", "text line Programming successful",
       "text device tavi not found", "log plug=2", "pick tavi", "text device Firmware 2.1",
       "click zero", "log tx F0 2C 4D 62 01 F7=1", "log reused=0"}, "both"},
-    // Unplugged while erasing, answering 1 (classic) or only leaving the lists (the service's
-    // older builds): the erase wait gives up at once.
+    // Update mode shows at the tick that enables the button, and stays. Unplugged while erasing,
+    // answering 1 (classic) or only leaving the lists (the service's older builds): the erase
+    // wait gives up at once, and a failed update closes the window.
     {"unplugged while erasing", "update;erase=5000;unplug_erase=1;unplug_code=1;old_build=1",
-     {"pick tavi", "on update", "click update", "text line Timeout error",
-      "box Warning|Programming failed", "exit 0"}, "both"},
-    {"the worker's commands; Update without ports says so", "update",
-     {"status 3", "status 5", "status 0", "progress 30", "pos bar 30", "now line Writing",
-      "command update", "box Warning|tavi not connected", "pos bar 0", "on list", "log open=0"}},
-    kTour,
-    // Update mode shows at the tick that enables the button, and stays.
-    {"three rejections of one record: the update fails and the window closes", "update;reject=10x3",
      {"pick tavi", "on update", "now device tavi in update mode", "keeps device update",
-      "click update", "text line Checksum error",
-      "box Warning|Programming failed", "exit 0"}},
-    {"built without its image: warned at start; the update fails before sending", "update",
+      "click update", "text line Timeout error",
+      "box Warning|Programming failed", "exit 0"}, "both"},
+    kTour,
+    {"built without its image: warned at start; the update fails with its boxes", "update",
      {"box Warning|hResLoad", "pick tavi", "on update", "click update",
-      "box Error|Data file corrupted", "box Warning|Programming failed", "exit 0",
-      "log rx F0 2C 4D 12=0", "log rx F0 2C 4D 30=0"}, "classic", "tavi-setup-without-image.exe"},
+      "box Error|Data file corrupted", "box Warning|Programming failed", "exit 0"}, "classic",
+     "tavi-setup-without-image.exe"},
     {"the worker cannot start: warned, and the window works as before", "update",
      {"pick tavi", "on update", "click update", "box Warning|The update could not be started.\n"
       "Close other programs and press Update firmware again.", "on list update",
@@ -111,12 +106,12 @@ const Scenario kScenarios[] = {
       // The slider's first notification sends the reported level back, once.
       "log rx F0 2C 4D 56 0B F7=1", "click fly", "pos fly 1", "click fly", "pos fly 0",
       "paced rx F0 2C 4D 59: 7F F7, 01 F7, 00 F7",
-      // Three digits shown; a text the unit cannot take sends the last good ID again.
-      "type 5", "text mmc 005", "log tx F0 2C 4D 63 05 F7=1", "type 1234", "text mmc 123",
-      "log tx F0 2C 4D 63 7B F7=1", "type x", "log tx F0 2C 4D 63 7B F7=2", "type 127",
-      "log rx F0 2C 4D 53 7B F7=3", "now mmc 123",
+      // Three digits shown; a text the unit cannot take sends the last good ID again (which
+      // texts those are has its table natively).
+      "type 5", "text mmc 005", "log tx F0 2C 4D 63 05 F7=1", "type x",
+      "log tx F0 2C 4D 63 05 F7=2", "now mmc 005",
       // The arrows send each position and the end of scrolling, and stop at 126.
-      "arrow up", "text mmc 124", "log tx F0 2C 4D 63 7C F7=2", "type 126",
+      "arrow up", "text mmc 006", "log tx F0 2C 4D 63 06 F7=2", "type 126",
       "log tx F0 2C 4D 63 7E F7=1", "arrow up", "arrow down", "text mmc 125",
       "log rx F0 2C 4D 53 7F=1", "key right", "pos bright 12", "log rx F0 2C 4D 56 0C F7=1",
       // Picked again, the unit reports what it was told.
@@ -130,21 +125,14 @@ const Scenario kScenarios[] = {
      {"pick 2 - tavi Out", "text device tavi in update mode", "seq open: out 2, in 2",
       "on update", "click update", "type 9", "text line Programming successful",
       "log unit2 rx F0 2C 4D 30=2357", "log unit2 rx F0 2C 4D 53 09=0", "log dropped=0",
-      "pick tavi Out",
-      "text device Firmware 3.7", "off update", "keeps device update", "pos zero 1",
-      "pos bright 11", "log rx F0 2C 4D 30=0", "nobox", "again", "log begin=1", "alive"}, "wms"},
-    {"an old build's unplug while idle: its ports leave the lists while the probe answers 0",
-     "normal;unplug_after=2500;old_build=1",
-     {"pick tavi", "text device Firmware 2.1", "text device tavi not found", "entries ",
-      "off update settings", "log refused=0", "log close in=1", "log close out=1"}, "wms"},
-    {"an old build's unplug while writing: one slow send, then the failure shows",
-     "update;unplug_record=100;old_build=1",
-     {"pick tavi", "on update", "click update", "text line Timeout error",
-      "box Warning|Programming failed", "exit 0", "log refused midiOutLongMsg 1=1"}, "wms"},
-    {"a unit that does not answer setting queries leaves them disabled", "old",
+      "pick tavi Out", "text device Firmware 3.7", "off update", "keeps device update",
+      "pos zero 1", "pos bright 11", "nobox", "again", "log begin=1", "alive"}, "wms"},
+    {"a unit that does not answer setting queries leaves them disabled; at 144 dpi the picture is "
+     "scaled to its frame", "old",
      {"pick tavi", "text device Firmware 2.0", "off settings", "log tx F0 2C 4D 6=0",
       "click help-settings",
-      "box Help|Firmware 2.1 must be installed to enable the following settings:..."}},
+      "box Help|Firmware 2.1 must be installed to enable the following settings:...",
+      "picture frame"}, "classic", "tavi-setup.exe", 144},
 };
 // clang-format on
 

@@ -7,13 +7,9 @@ import { serve } from "../../tools/serve_static.mjs";
 
 const LIMIT_MS = 60000; // a bound, never a pause: steps end as soon as their condition holds
 
-export async function launch() {
-  return chromium.launch({
-    executablePath: "/usr/bin/chromium",
-    args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-sync",
-      "--disable-background-networking", "--disable-component-update"],
-  });
-}
+export const launch = () => chromium.launch({ executablePath: "/usr/bin/chromium",
+  args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-sync",
+    "--disable-background-networking", "--disable-component-update"] });
 
 // A fresh profile on a served site: "demo" (simulated unit) or "release" (none).
 // row: { sim, site, grant = true, init }
@@ -68,15 +64,10 @@ export async function received(page) {
 }
 
 async function poll(check, what) {
-  const until = Date.now() + LIMIT_MS;
-  for (;;) {
+  for (const until = Date.now() + LIMIT_MS; ;) {
     const result = await check();
-    if (result === true) {
-      return;
-    }
-    if (Date.now() > until) {
-      throw new Error(`${what}: ${result}`);
-    }
+    if (result === true) return;
+    if (Date.now() > until) throw new Error(`${what}: ${result}`);
     await new Promise((resolve) => setTimeout(resolve, 25));
   }
 }
@@ -91,9 +82,7 @@ async function enabled(s, names, want) {
 // The open message box, or null: { caption, text }.
 async function messageBox(page) {
   const box = page.getByRole("dialog");
-  if (!(await box.isVisible())) {
-    return null;
-  }
+  if (!(await box.isVisible())) return null;
   return { caption: await box.getByRole("heading").textContent(),
     text: await box.locator("p").textContent(), box };
 }
@@ -111,9 +100,7 @@ const STEPS = {
   },
   on: (s, args) => enabled(s, args, true),
   off: (s, args) => enabled(s, args, false),
-  async click(s, name) {
-    await control(s.page, name).click();
-  },
+  click: (s, name) => control(s.page, name).click(),
   // A message box with this caption and text ("box CAPTION|TEXT", or any text with "box
   // CAPTION"), answered with OK.
   async box(s, args) {
@@ -127,9 +114,7 @@ const STEPS = {
   },
   async nobox(s) {
     const box = await messageBox(s.page);
-    if (box) {
-      throw new Error(`unexpected box ${box.caption}: ${box.text}`);
-    }
+    if (box) throw new Error(`unexpected box ${box.caption}: ${box.text}`);
   },
   // Types into the MMC ID field and leaves it (Tab), or presses Enter with "type TEXT enter".
   async type(s, args) {
@@ -138,10 +123,7 @@ const STEPS = {
     await field.fill(text === "-" ? "" : text);
     await field.press(how === "enter" ? "Enter" : "Tab");
   },
-  async key(s, args) {
-    const [name, key] = args.split(" ");
-    await control(s.page, name).press(key);
-  },
+  key: (s, args) => control(s.page, args.split(" ")[0]).press(args.split(" ")[1]),
   // "is NAME WANT": a status line's text, the bar's value, a box's tick (true or false) or a
   // field's text; "past N": the bar shows at least N.
   async is(s, args) {
@@ -160,9 +142,7 @@ const STEPS = {
     .getAttribute("value")) >= Number(value) || "not yet", `past ${value}`),
   async entries(s, want) {
     const texts = await control(s.page, "list").locator("option:not([hidden])").allTextContents();
-    if (texts.join("|") !== want) {
-      throw new Error(`entries: ${texts.join("|")}`);
-    }
+    if (texts.join("|") !== want) throw new Error(`entries: ${texts.join("|")}`);
   },
   // "log HEX=N": the unit received N messages beginning with HEX; "log HEX>=N" at least N.
   async log(s, args) {
@@ -186,9 +166,7 @@ const STEPS = {
       return gaps.every((gap) => gap >= 45) || `gaps ${gaps.join(" ")}`;
     }, "paced");
   },
-  async sim(s, action) {
-    await s.page.evaluate((what) => window.taviSim[what](), action);
-  },
+  sim: (s, action) => s.page.evaluate((what) => window.taviSim[what](), action),
   // The network goes: the server stops, and the page is loaded again.
   async offline(s) {
     await poll(async () => (await s.page.evaluate(() => !!navigator.serviceWorker.controller)) ||
@@ -215,7 +193,5 @@ export async function run(session, steps) {
       throw error;
     }
   }
-  if (session.errors.length > 0) {
-    throw new Error(`uncaught in the page: ${session.errors.join("; ")}`);
-  }
+  if (session.errors.length > 0) throw new Error(`uncaught in the page: ${session.errors.join("; ")}`);
 }

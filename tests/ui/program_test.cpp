@@ -37,19 +37,19 @@ const Scenario kTour = {"a full update; then the unit runs 2.1 and keeps what it
 
 const Scenario kScenarios[] = {
     {"start-up: nothing opens until a port is chosen; Enter and Esc keep the window; Update "
-     "without ports says so", "normal",
+     "without ports says so; an output whose input is not the unit's; the unit, an invalid version",
+     "normal;version=327F",
      {"now device ", "now line ", "pos bar 0", "entries ", "on list help help-settings",
       "off update settings", "keeps device", // no timer runs before the list is first opened
       "drop", "entries Other|tavi", "undrop", "text device tavi not found", "entries ",
       "log open=0", "log rx=0", "key esc", "key enter", "click help", kUpdateHelp, "alive",
-      "picture 1:1", "command update", "box Warning|tavi not connected", "close", "exit 0"}},
+      "picture 1:1", "command update", "box Warning|tavi not connected", "pick Other",
+      "text device tavi not found", "keeps device", "pick tavi", "text device Invalid firmware",
+      "off update", "close", "exit 0"}},
     {"the unit's pair of ports, the seven opening messages, closed input first; its answers 700 "
      "ms late", "normal;delay=700",
      {"pick tavi", "text device Firmware 2.1", "seq open: out 1, in 1", kOpening, "close",
       "exit 0", "seq close: in, out"}, "both"},
-    {"an output whose input is not the unit's; then the unit, an invalid version",
-     "normal;version=327F", {"pick Other", "text device tavi not found", "keeps device",
-      "pick tavi", "text device Invalid firmware", "off update"}},
     {"a busy output: the ticks go on behind the warning", "normal;busy_out=1",
      {"pick tavi", "text device tavi not found", "entries ", kOutputBusy, "log open=0",
       "log rx F0=0"}},
@@ -64,12 +64,17 @@ const Scenario kScenarios[] = {
     {"unplugged while idle", "normal;unplug_after=2500;unplug_code=1;old_build=1",
      {"pick tavi", "text device Firmware 2.1", "on zero bright", "text device tavi not found",
       "off update settings", "entries ", "log close in=1", "log close out=1"}, "both"},
-    // Identical units under identical names: the second's ports are found by their device.
-    {"two units of one name, the second picked: it alone is updated",
-     "normal;units=2;numbered=0;second=update",
+    // Identical units under identical names, answering at once: the second's ports are found by
+    // their device.
+    {"two units of one name, the second picked: it alone is updated, the first untouched; a second "
+     "start of this program shows the first",
+     "normal;version=3337;settings=1,0,1,0,0,11;units=2;numbered=0;second=update",
      {"drop", "undrop 2", "text device tavi in update mode", "seq open: out 2, in 2",
-      "click update", "text line Programming successful", "log unit2 rx F0 2C 4D 30=2357",
-      "log rx F0 2C 4D 30=0", "log rx F0 2C 4D 12=0"}, "both"},
+      "on update", "click update", "type 9", "text line Programming successful",
+      "log unit2 rx F0 2C 4D 30=2357", "log unit2 rx F0 2C 4D 53 09=0", "log rx F0 2C 4D 30=0",
+      "log rx F0 2C 4D 12=0", "log dropped=0", "pick tavi", "text device Firmware 3.7",
+      "off update", "keeps device update", "pos zero 1", "pos bright 11", "nobox", "again",
+      "log begin=1", "alive"}, "both"},
     // A removed unit's input never closes on the service; picked again at its new place, the
     // unit works, and no buffer of the abandoned input is used again.
     {"unplugged while idle and plugged in again at another index",
@@ -113,20 +118,7 @@ const Scenario kScenarios[] = {
       // The arrows send each position and the end of scrolling, and stop at 126.
       "arrow up", "text mmc 006", "log tx F0 2C 4D 63 06 F7=2", "type 126",
       "log tx F0 2C 4D 63 7E F7=1", "arrow up", "arrow down", "text mmc 125",
-      "log rx F0 2C 4D 53 7F=1", "key right", "pos bright 12", "log rx F0 2C 4D 56 0C F7=1",
-      // Picked again, the unit reports what it was told.
-      "pick tavi", "log open out=2", "log tx F0 2C 4D 63 7D F7=3", "log tx F0 2C 4D 66 0C F7=2",
-      "log tx F0 2C 4D 69 00 F7=3", "on settings"}},
-    // The newer Windows MIDI layer: other names, shared ports, old builds' unplug.
-    {"two new-style units answering at once, ports held by another program: the second updated, "
-     "the first untouched; a second start of this program shows the first",
-     "normal;names=new;version=3337;settings=1,0,1,0,0,11;units=2;second=update;busy_out=1;"
-     "busy_in=1",
-     {"pick 2 - tavi Out", "text device tavi in update mode", "seq open: out 2, in 2",
-      "on update", "click update", "type 9", "text line Programming successful",
-      "log unit2 rx F0 2C 4D 30=2357", "log unit2 rx F0 2C 4D 53 09=0", "log dropped=0",
-      "pick tavi Out", "text device Firmware 3.7", "off update", "keeps device update",
-      "pos zero 1", "pos bright 11", "nobox", "again", "log begin=1", "alive"}, "wms"},
+      "log rx F0 2C 4D 53 7F=1", "key right", "pos bright 12", "log rx F0 2C 4D 56 0C F7=1"}},
     {"a unit that does not answer setting queries leaves them disabled; at 144 dpi the picture is "
      "scaled to its frame", "old",
      {"pick tavi", "text device Firmware 2.0", "off settings", "log tx F0 2C 4D 6=0",

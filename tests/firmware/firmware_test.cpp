@@ -78,14 +78,6 @@ bool PlugIn(UnitModel& unit, const std::string& scenario) {
     return taken;
 }
 
-using B = Bench;
-int RunVirtualWorker(Bench& b, const std::string& scenario, const FirmwareImage* image) {
-    EXPECT_TRUE(PlugIn(b.unit, scenario));
-    const UpdateIo io = {&b,        B::Send,   B::Code,     B::Clear, B::Version, B::Wait,
-                         B::Linked, B::Status, B::Progress, B::Box,   B::Close};
-    return RunUpdateWorker(io, image, B::Done);
-}
-
 using Bytes = std::vector<uint8_t>;
 // A data record as the boot loader takes it (layout in sim/unit_model.h), F0 through F7.
 std::string Record(unsigned address, const std::string& data) {
@@ -144,20 +136,6 @@ TEST(ImageWalk, ChecksTheHeaderThenFindsEachRecordFromF0ThroughF7) {
 
 constexpr int kNoImage = -1, kDamaged = -2; // in place of a record count
 
-// The header, then records of 14 data bytes (24 bytes) each followed by 0x0D, then the
-// terminator. The first record's first two bytes are the version the unit reports once they
-// are written.
-Bytes ImageOf(int records, const char* version = "21") {
-    std::string image = kHeader;
-    for (int i = 0; i < records; ++i) {
-        image += Record(i * 14, i == 0 ? version + std::string(12, 'x') : std::string(14, char(i)));
-        image += "\r";
-    }
-    image[4] = records == kDamaged ? '_' : ' ';
-    image += "\xFF";
-    return Bytes(image.begin(), image.end());
-}
-
 const std::string kSucceeded = "Preparing, Erasing, Writing, Programming successful, done";
 std::string Failed(const std::string& head) {
     return head + ", Programming failed/Warning, close, done";
@@ -214,10 +192,24 @@ TEST(UpdateWaits, EndAsTheUnitAnswersWithinTheirLimits) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        // The header, then records of 14 data bytes (24 bytes) each followed by 0x0D, then the
+        // terminator. The first record's first two bytes are the version the unit reports once
+        // they are written.
+        std::string text = kHeader;
+        for (int i = 0; i < c.records; ++i) {
+            text += Record(i * 14, i ? std::string(14, char(i)) : c.version + std::string(12, 'x'));
+            text += "\r";
+        }
+        text[4] = c.records == kDamaged ? '_' : ' ';
+        text += "\xFF";
+        const Bytes bytes(text.begin(), text.end());
         Bench bench;
-        const Bytes bytes = ImageOf(c.records, c.version);
+        EXPECT_TRUE(PlugIn(bench.unit, c.scenario));
+        using B = Bench;
+        const UpdateIo io = {&bench,    B::Send,   B::Code,     B::Clear, B::Version, B::Wait,
+                             B::Linked, B::Status, B::Progress, B::Box,   B::Close};
         const FirmwareImage image = MakeFirmwareImage(bytes.data(), bytes.size());
-        EXPECT_EQ(RunVirtualWorker(bench, c.scenario, c.records == kNoImage ? nullptr : &image),
+        EXPECT_EQ(RunUpdateWorker(io, c.records == kNoImage ? nullptr : &image, B::Done),
                   c.log == kSucceeded ? 0 : -1);
         EXPECT_EQ(bench.log, c.log);
         EXPECT_EQ(size_t(std::count(bench.sent.begin(), bench.sent.end(), 0xF7)), c.sends);

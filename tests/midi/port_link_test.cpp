@@ -2,7 +2,6 @@
 #include "tests/standin/stand_in.h"
 #include <gtest/gtest.h>
 #include <tuple>
-#include "midi/pause.h"
 #include "midi/port_link.h"
 #include "protocol/device_state.h"
 
@@ -154,20 +153,4 @@ TEST(PortLink, WholeRepliesAreParsedInTurnAndSplitOversizedOrCutOnesNever) {
         }
         EXPECT_EQ(TheDevice.DeviceMode.load(), Absent) << length;
     }
-}
-
-// Without a wake event to wait on (none could be created, or it is no handle), or with one that
-// wakes it for nothing, a pause still lasts its length; it ends at once when its condition holds.
-TEST(Pause, LastsItsLengthWhateverItsWakeEventAndEndsWhenDone) {
-    const HANDLE alwaysSet = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    for (HANDLE wake : {HANDLE(nullptr), reinterpret_cast<HANDLE>(0x7FF0), alwaysSet}) {
-        LARGE_INTEGER start;
-        QueryPerformanceCounter(&start);
-        EXPECT_FALSE(PauseUntil(
-            50, [](const void*) { return false; }, nullptr, wake));
-        EXPECT_GE(MsSince(start), 50.0);
-    }
-    EXPECT_TRUE(PauseUntil(
-        50, [](const void*) { return true; }, nullptr, alwaysSet));
-    CloseHandle(alwaysSet);
 }

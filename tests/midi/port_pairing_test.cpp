@@ -25,13 +25,11 @@ TEST(MatchInput, PairsByDeviceElseByNameAndNeverWithAnotherDevice) {
              {"TAVI", 0, "tavi MIDI In", -1}, // names are bytes, not words
              {"tavi|x", 2, "tavi", -1},
              {"|tavi", 0, "tavi|", -1}, // an unreadable name pairs with nothing
-             {"", 0, "", -1},
              // Failing a prefix, the same name once the direction marks are off.
              {"tavi Out|tavi (2) Out", 0, "tavi (2) In|tavi In", 1},
              {"MIDIOUT2 (tavi)", 0, "MIDIIN3 (tavi)", 0},
              {"tavi MIDI OUT", 0, "Other|tavi midi in", 1},
              {"tavi Output", 0, "tavi Input|tavi Output 2", 1},
-             {"tavi|2 - tavi", 1, "2 - tavi|tavi", 0},
              {"Desk Out", 0, "Desk Mixer In|desk In", -1},
              // Identical names: the k-th output of a name takes the k-th input of that name.
              {"tavi|tavi", 1, "tavi MIDI In|tavi|tavi MIDI In", 2},

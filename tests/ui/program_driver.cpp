@@ -320,7 +320,7 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     const std::string sim = scenario.sim + std::string(stack == "wms" ? ";stack=wms" : "");
     SetEnvironmentVariableA("TAVI_SIM", sim.c_str());
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
-    app.path = std::regex_replace(self, std::regex("[^\\\\/]*$"), scenario.program);
+    app.path = std::regex_replace(self, std::regex("[^\\\\/]+$"), scenario.program);
     // Wine takes its display setting from here when a program starts.
     const auto setDpi = [](DWORD dpi) {
         RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,

@@ -1,17 +1,15 @@
 // Which input pairs with an output: by device, else by name, prefix first, then stem, then rank.
 #include <gtest/gtest.h>
+#include <sstream>
 #include "midi/port_pairing.h"
 
 // "name@device|name|..." into identities.
 std::vector<PortIdentity> Ports(const std::string& text) {
     std::vector<PortIdentity> ports;
-    for (size_t start = 0; start <= text.size() && !text.empty();) {
-        size_t end = text.find('|', start);
-        end = end == std::string::npos ? text.size() : end;
-        const std::string port = text.substr(start, end - start);
+    std::istringstream list(text);
+    for (std::string port; std::getline(list, port, '|');) {
         const size_t at = port.find('@');
         ports.push_back({port.substr(0, at), at == std::string::npos ? "" : port.substr(at + 1)});
-        start = end + 1;
     }
     return ports;
 }
@@ -20,7 +18,6 @@ TEST(MatchInput, PairsByDeviceElseByNameAndNeverWithAnotherDevice) {
     for (const auto& [outputs, output, inputs, expected] :
          std::vector<std::tuple<const char*, size_t, const char*, int>>{
              {"USB Audio Device", 0, "Other|USB Audio Device", 1},
-             {"tavi 2", 0, "tavi", -1},
              {"Other|tavi", 1, "tavi MIDI In|tavi", 0},
              {"TAVI", 0, "tavi MIDI In", -1}, // names are bytes, not words
              {"tavi|x", 2, "tavi", -1},

@@ -8,17 +8,16 @@
 constexpr uint64_t P = MHDR_PREPARED, D = MHDR_DONE, Q = MHDR_INQUEUE;
 constexpr UINT kSize = sizeof(MIDIHDR);
 using Call = std::pair<uint64_t, uint64_t>; // what a call answered, what WinMM answers
-static void ExpectAnswers(const std::vector<Call>& calls, const char* what) {
-    for (size_t i = 0; i < calls.size(); ++i) {
-        EXPECT_EQ(calls[i].first, calls[i].second) << what << ", call " << i;
-    }
-}
-
 static MIDIHDR Header(void* data, DWORD length) {
     MIDIHDR header{};
     header.lpData = static_cast<LPSTR>(data);
     header.dwBufferLength = length;
     return header;
+}
+static void ExpectAnswers(const std::vector<Call>& calls, const char* what) {
+    for (size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_EQ(calls[i].first, calls[i].second) << what << ", call " << i;
+    }
 }
 
 // The unit sends F0 2C 4D, the rest yet to come; true once that is in a buffer.

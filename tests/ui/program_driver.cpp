@@ -32,7 +32,6 @@
 namespace {
 
 constexpr DWORD kWaitMs = 60000; // far above anything the program does, a full update included
-const char kMainTitle[] = " tavi setup 2.1";
 // The controls by the names the steps give them; "settings" stands for the seven of them.
 // clang-format off
 const std::pair<const char*, int> kControls[] = {
@@ -86,7 +85,7 @@ HWND Dialog(const App& app, bool main) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
         if (pid == app.process.dwProcessId && IsWindowVisible(w) &&
-            (Text(w) == kMainTitle) == main) {
+            (Text(w) == " tavi setup 2.1") == main) {
             return w;
         }
     }
@@ -102,12 +101,6 @@ HWND Control(const App& app, const std::string& name) {
     const auto* c = std::find_if(std::begin(kControls), std::end(kControls),
                                  [&](const auto& known) { return name == known.first; });
     return c == std::end(kControls) ? nullptr : GetDlgItem(app.dialog, c->second);
-}
-LRESULT Position(HWND control) { // a bar's, a slider's, the arrows' or else a check box's
-    const std::map<int, UINT> asks = {
-        {IDC_PROGRESS, PBM_GETPOS}, {IDC_BRIGHTNESS, TBM_GETPOS}, {IDC_MMC_SPIN, UDM_GETPOS32}};
-    const auto ask = asks.find(GetDlgCtrlID(control));
-    return SendMessageW(control, ask == asks.end() ? BM_GETCHECK : ask->second, 0, 0);
 }
 std::string Entries(HWND list) {
     std::string entries;
@@ -153,10 +146,16 @@ bool Step(App& app, const std::string& step) {
     if (verb == "text" || verb == "now") {
         return Wait([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
     }
-    if (verb == "pos" || verb == "past") {
+    if (verb == "pos" || verb == "past") { // a bar's, a slider's, the arrows' or a check box's
+        const std::map<int, UINT> asks = {
+            {IDC_PROGRESS, PBM_GETPOS}, {IDC_BRIGHTNESS, TBM_GETPOS}, {IDC_MMC_SPIN, UDM_GETPOS32}};
+        const auto ask = asks.find(GetDlgCtrlID(control));
+        const UINT message = ask == asks.end() ? BM_GETCHECK : ask->second;
         const LRESULT n = std::atoi(arg.c_str());
-        return Wait(
-            [&] { return verb == "pos" ? Position(control) == n : Position(control) >= n; });
+        return Wait([&] {
+            const LRESULT at = SendMessageW(control, message, 0, 0);
+            return verb == "pos" ? at == n : at >= n;
+        });
     }
     // The named controls' texts (when asked) and whether each is enabled, + or -.
     const auto state = [&](bool texts) {
@@ -185,7 +184,6 @@ bool Step(App& app, const std::string& step) {
     if (verb == "type") {
         HWND field = Control(app, "mmc");
         const std::wstring text(rest.begin(), rest.end());
-        DWORD_PTR ignored = 0;
         // A report of the unit's still queued would overwrite the text before it is left: a
         // selection posted behind it shows once the queue has come that far.
         const LRESULT selected = SendMessageW(field, WM_GETTEXTLENGTH, 0, 0) > 0 ? 0x10000 : 0;
@@ -193,7 +191,7 @@ bool Step(App& app, const std::string& step) {
         PostMessageW(field, EM_SETSEL, 0, 1);
         return Wait([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
                SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                                   SMTO_NORMAL, kWaitMs, &ignored) &&
+                                   SMTO_NORMAL, kWaitMs, nullptr) &&
                PostMessageW(field, WM_KILLFOCUS, 0, 0);
     }
     if (verb == "arrow") {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 #include "firmware/update_sequence.h"
@@ -85,10 +86,7 @@ std::string Record(unsigned address, const std::string& data) {
         "\xF0\x2C\x4D\x30" + std::string{char(address >> 14), char(address >> 7 & 0x7F),
                                          char(address & 0x7F), char(data.size())};
     record += data;
-    int sum = 0;
-    for (size_t i = 4; i < record.size(); ++i) {
-        sum += record[i];
-    }
+    const int sum = std::accumulate(record.begin() + 4, record.end(), 0);
     return record + char((128 - sum % 128) % 128) + "\xF7";
 }
 // Bytes 5..23 are never examined, so anything but 0xFF (which would end the image) goes there.

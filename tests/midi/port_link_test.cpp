@@ -101,6 +101,7 @@ TEST(PortLink, SendsWaitForTheDriverAndALostUnitOrFiveRefusedReleasesCloseTheLin
          std::vector<std::tuple<const char*, const char*, size_t, bool>>{
              {"unplug_code=6", "refused midiOutLongMsg 6", 1, true},
              {"unplug_code=5", "refused midiOutLongMsg 5", 1, true},
+             {"unplug_code=1", "refused midiOutLongMsg 1", 1, true},
              {"stack=wms", "refused midiOutPrepareHeader 6", 1, true}, // the input never closes
              {"refuse_release=4", "refused midiOutUnprepareHeader 65", 4, false},
              {"refuse_release=5", "refused midiOutUnprepareHeader 65", 5, true},

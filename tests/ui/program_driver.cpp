@@ -331,13 +331,12 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     if (!started) {
         return "cannot start " + app.path;
     }
-    std::string failed;
-    for (const std::string& step : scenario.steps) {
-        if (failed.empty() && !Step(app, step)) {
-            failed = step + " (status line \"" + Text(Control(app, "device")) +
-                     "\", update line \"" + Text(Control(app, "line")) + "\")";
-        }
-    }
+    const auto stop = std::find_if_not(scenario.steps.begin(), scenario.steps.end(),
+                                       [&](const std::string& step) { return Step(app, step); });
+    const std::string failed = stop == scenario.steps.end()
+                                   ? ""
+                                   : *stop + " (status line \"" + Text(Control(app, "device")) +
+                                         "\", update line \"" + Text(Control(app, "line")) + "\")";
     // Ended outright: a closing window costs Wine two seconds without a window manager.
     TerminateProcess(app.process.hProcess, 1);
     WaitForSingleObject(app.process.hProcess, 5000);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include "firmware/update_sequence.h"
 #include "firmware/update_worker.h"
+#include "midi/pause.h"
 #include "midi/port_link.h"
 
 // Each post notes the processor time its thread (the worker's, but for the test's boxes) has
@@ -102,8 +103,14 @@ TEST(UpdateWorker, UpdatesTheUnitAndPrintsItsFigures) {
            reactions[reactions.size() * 99 / 100], perRecord, perRecord / 2);
 }
 
-// A unit too late amid stray replies: the handshake gives up only after all its pauses.
+// A unit too late amid stray replies: the handshake gives up only after all its pauses. Nor
+// does a pause without a wake event (the send's wait for its completion) end early.
 TEST(UpdateWorker, StrayRepliesCutNoPauseShort) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    EXPECT_FALSE(PauseUntil(
+        50, [](const void*) { return false; }, nullptr, nullptr));
+    EXPECT_GE(MsSince(start), 50.0);
     StandIn sim;
     ASSERT_TRUE(sim.Configure("update;delay=1000"));
     const WorkerRun run = RunWorker(ShippedImage(), &sim);

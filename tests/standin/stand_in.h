@@ -2,6 +2,7 @@
 // as events; bounded polling and a clock.
 #pragma once
 #include <windows.h>
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -58,10 +59,10 @@ struct StandIn {
     }
     // The same without their times.
     std::vector<std::string> Events(const std::string& prefix = "") const {
-        std::vector<std::string> events;
-        for (const auto& timed : Timed(prefix)) {
-            events.push_back(timed.second);
-        }
+        const TimedEvents timed = Timed(prefix);
+        std::vector<std::string> events(timed.size());
+        std::transform(timed.begin(), timed.end(), events.begin(),
+                       [](auto& t) { return t.second; });
         return events;
     }
     size_t CountOf(const std::string& prefix) const { return Events(prefix).size(); }

@@ -10,12 +10,10 @@ TEST(MmcIdText, GivesTheIdOrKeepsTheCurrentOne) {
     } rows[] = {
         // clang-format off
         // Accepted: one to three digits, leading zeros; only the first three characters are read.
-        {"05", 42, 5}, {"007", 42, 7}, {"099", 42, 99}, {"100", 42, 100}, {"42", 0, 42},
-        {"0051", 42, 5}, {"126x", 42, 126}, {"7", 42, 7},
+        {"007", 42, 7}, {"100", 42, 100}, {"0051", 42, 5}, {"126x", 42, 126}, {"7", 42, 7},
         // Rejected: above 126, or not one to three digits from the start.
-        {"999", 42, 42}, {"a1", 42, 42}, {" 5", 42, 42}, {"-1", 42, 42}, {"1-2", 42, 42},
-        {"+12", 42, 42}, {"12a4", 42, 42}, {"1279", 42, 42}, {"2000", 42, 42}, {"\xb9", 42, 42},
-        {"12 ", 42, 42}, {"", 42, 42}, {"127", 126, 126}, {nullptr, 17, 17}};
+        {"999", 42, 42}, {"a1", 42, 42}, {"1-2", 42, 42}, {"12a4", 42, 42}, {"1279", 42, 42},
+        {"\xb9", 42, 42}, {"12 ", 42, 42}, {"", 42, 42}, {"127", 126, 126}, {nullptr, 17, 17}};
     // clang-format on
     for (const auto& row : rows) {
         EXPECT_EQ(int(row.expected), int(MmcIdFromText(row.text, row.current)))

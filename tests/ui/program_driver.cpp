@@ -25,13 +25,13 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <regex>
 #include "ui/ids.h"
 
 namespace {
 
 constexpr DWORD kWaitMs = 60000; // far above anything the program does, a full update included
-const char kMainTitle[] = " tavi setup 2.1";
 // The controls by the names the steps give them; "settings" stands for the seven of them.
 // clang-format off
 const std::pair<const char*, int> kControls[] = {
@@ -41,7 +41,7 @@ const std::pair<const char*, int> kControls[] = {
     {"spin", IDC_MMC_SPIN}, {"bright", IDC_BRIGHTNESS}, {"device", IDC_DEVICE_TEXT},
     {"line", IDC_UPDATE_TEXT}, {"bar", IDC_PROGRESS}};
 // clang-format on
-const char kSettings[] = "zero frames ltc fly mmc spin bright";
+const char kSettings[] = "$1zero frames ltc fly mmc spin bright"; // in place of "settings"
 
 struct App {
     std::string path;
@@ -74,13 +74,9 @@ std::string Text(HWND window, UINT message = WM_GETTEXT, WPARAM which = 2048) {
     narrow.erase(std::remove(narrow.begin(), narrow.end(), '\r'), narrow.end());
     return narrow;
 }
-std::vector<std::string> Split(const std::string& text, const std::string& by) {
-    std::vector<std::string> parts;
-    for (size_t at = 0, next; at <= text.size(); at = next + by.size()) {
-        next = std::min(text.find(by, at), text.size());
-        parts.push_back(text.substr(at, next - at));
-    }
-    return parts;
+std::vector<std::string> Split(const std::string& text, const char* by) {
+    const std::regex separator(by);
+    return {std::sregex_token_iterator(text.begin(), text.end(), separator, -1), {}};
 }
 
 // The program's shown dialog-class window: its main window, or else a message box.
@@ -89,23 +85,11 @@ HWND Dialog(const App& app, bool main) {
         DWORD pid = 0;
         GetWindowThreadProcessId(w, &pid);
         if (pid == app.process.dwProcessId && IsWindowVisible(w) &&
-            (Text(w) == kMainTitle) == main) {
+            (Text(w) == " tavi setup 2.1") == main) {
             return w;
         }
     }
     return nullptr;
-}
-
-// A box's text is its longest static.
-std::string BoxText(HWND box) {
-    std::string text;
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        char name[16] = {};
-        GetClassNameA(c, name, sizeof name);
-        const std::string shown = Text(c);
-        text = lstrcmpiA(name, "Static") == 0 && shown.size() > text.size() ? shown : text;
-    }
-    return text;
 }
 
 TimedEvents Transcript(const App& app, const std::string& prefix) {
@@ -118,34 +102,12 @@ HWND Control(const App& app, const std::string& name) {
                                  [&](const auto& known) { return name == known.first; });
     return c == std::end(kControls) ? nullptr : GetDlgItem(app.dialog, c->second);
 }
-LRESULT Position(HWND control) {
-    const int id = GetDlgCtrlID(control);
-    return SendMessageW(control,
-                        id == IDC_PROGRESS     ? PBM_GETPOS
-                        : id == IDC_BRIGHTNESS ? TBM_GETPOS
-                        : id == IDC_MMC_SPIN   ? UDM_GETPOS32
-                                               : BM_GETCHECK,
-                        0, 0);
-}
 std::string Entries(HWND list) {
     std::string entries;
     for (LRESULT i = 0, count = SendMessageW(list, CB_GETCOUNT, 0, 0); i < count; ++i) {
         entries += (i ? "|" : "") + Text(list, CB_GETLBTEXT, WPARAM(i));
     }
     return entries;
-}
-bool Dropped(HWND list) {
-    return SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0;
-}
-bool Shot(App& app, const std::string& name) {
-    char stage[64];
-    snprintf(stage, sizeof stage, "%02d-%s", ++app.shot, name.c_str());
-    printf("stage %s\n", stage);
-    fflush(stdout);
-    const std::string request = app.shots + "\\" + stage + ".wanted";
-    FILE* file = app.shots.empty() ? nullptr : fopen(request.c_str(), "w");
-    return app.shots.empty() || (file && fclose(file) == 0 &&
-                                 Wait([&] { return GetFileAttributesA(request.c_str()) == ~0u; }));
 }
 
 bool Step(App& app, const std::string& step) {
@@ -159,19 +121,13 @@ bool Step(App& app, const std::string& step) {
     const std::string name = rest.substr(0, rest.find(' '));
     const std::string arg = rest.size() > name.size() ? rest.substr(name.size() + 1) : "";
     HWND control = Control(app, name), list = Control(app, "list");
-    std::vector<HWND> controls;
-    for (const std::string& one : Split(
-             std::regex_replace(rest, std::regex("(^| )settings$"), std::string("$1") + kSettings),
-             " ")) {
-        controls.push_back(Control(app, one));
-    }
     if (verb == "pick" || verb == "drop" || verb == "undrop") {
         const bool posted = verb == "undrop" || PostMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
         if (verb == "drop" || !posted) {
             return posted;
         }
-        const bool dropped = Wait([&] { return Dropped(list); });
-        const std::vector<std::string> names = Split(Entries(list), "|");
+        const bool dropped = Wait([&] { return SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0); });
+        const std::vector<std::string> names = Split(Entries(list), "\\|");
         const int at = verb == "pick"
                            ? int(std::find(names.begin(), names.end(), rest) - names.begin())
                        : rest.empty() ? -1
@@ -181,7 +137,8 @@ bool Step(App& app, const std::string& step) {
         }
         // Posted, not sent: the close-up sends seven messages 50 ms apart and may show a box.
         PostMessageW(list, CB_SHOWDROPDOWN, FALSE, 0);
-        return Wait([&] { return !Dropped(list); }) && dropped && at < int(names.size());
+        return Wait([&] { return !SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0); }) && dropped &&
+               at < int(names.size());
     }
     if (verb == "entries") {
         return Wait([&] { return Entries(list) == rest; });
@@ -189,22 +146,30 @@ bool Step(App& app, const std::string& step) {
     if (verb == "text" || verb == "now") {
         return Wait([&] { return Text(control) == arg; }, verb == "now" ? 0 : kWaitMs);
     }
-    if (verb == "pos" || verb == "past") {
+    if (verb == "pos" || verb == "past") { // a bar's, a slider's, the arrows' or a check box's
+        const std::map<int, UINT> asks = {
+            {IDC_PROGRESS, PBM_GETPOS}, {IDC_BRIGHTNESS, TBM_GETPOS}, {IDC_MMC_SPIN, UDM_GETPOS32}};
+        const auto ask = asks.find(GetDlgCtrlID(control));
+        const UINT message = ask == asks.end() ? BM_GETCHECK : ask->second;
         const LRESULT n = std::atoi(arg.c_str());
-        return Wait(
-            [&] { return verb == "pos" ? Position(control) == n : Position(control) >= n; });
+        return Wait([&] {
+            const LRESULT at = SendMessageW(control, message, 0, 0);
+            return verb == "pos" ? at == n : at >= n;
+        });
     }
-    // Each control's text (when asked) and whether it is enabled, + or -.
+    // The named controls' texts (when asked) and whether each is enabled, + or -.
     const auto state = [&](bool texts) {
         std::string s;
-        for (HWND c : controls) {
-            s += (texts ? Text(c) : "") + (IsWindowEnabled(c) ? "+" : "-");
+        for (const std::string& one :
+             Split(std::regex_replace(rest, std::regex("(^| )settings$"), kSettings), " ")) {
+            s += (texts ? Text(Control(app, one)) : "") +
+                 (IsWindowEnabled(Control(app, one)) ? "+" : "-");
         }
         return s;
     };
     if (verb == "on" || verb == "off") {
-        const std::string all(controls.size(), verb == "on" ? '+' : '-');
-        return Wait([&] { return state(false) == all; });
+        return Wait(
+            [&] { return state(false).find(verb == "on" ? '-' : '+') == std::string::npos; });
     }
     if (verb == "keeps") {
         const std::string before = state(true);
@@ -219,7 +184,6 @@ bool Step(App& app, const std::string& step) {
     if (verb == "type") {
         HWND field = Control(app, "mmc");
         const std::wstring text(rest.begin(), rest.end());
-        DWORD_PTR ignored = 0;
         // A report of the unit's still queued would overwrite the text before it is left: a
         // selection posted behind it shows once the queue has come that far.
         const LRESULT selected = SendMessageW(field, WM_GETTEXTLENGTH, 0, 0) > 0 ? 0x10000 : 0;
@@ -227,7 +191,7 @@ bool Step(App& app, const std::string& step) {
         PostMessageW(field, EM_SETSEL, 0, 1);
         return Wait([&] { return SendMessageW(field, EM_GETSEL, 0, 0) == selected; }) &&
                SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                                   SMTO_NORMAL, kWaitMs, &ignored) &&
+                                   SMTO_NORMAL, kWaitMs, nullptr) &&
                PostMessageW(field, WM_KILLFOCUS, 0, 0);
     }
     if (verb == "arrow") {
@@ -251,15 +215,18 @@ bool Step(App& app, const std::string& step) {
     }
     if (verb == "box") {
         HWND box = nullptr;
-        std::string wanted = rest;
-        const bool prefix = wanted.size() > 3 && wanted.compare(wanted.size() - 3, 3, "...") == 0;
-        wanted.resize(wanted.size() - (prefix ? 3 : 0));
+        const bool prefix = std::regex_search(rest, std::regex("\\.\\.\\.$"));
+        const std::string wanted = rest.substr(0, rest.size() - (prefix ? 3 : 0));
         Wait([&] { return (box = Dialog(app, false)) != nullptr; });
-        const std::string shown = Text(box) + "|" + BoxText(box);
-        const bool same = box && shown.compare(0, prefix ? wanted.size() : shown.npos, wanted) == 0;
-        if (!same) {
-            fprintf(stderr, "box shown: %s\n", shown.c_str());
+        std::string text; // the box's longest static
+        for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            char kind[16] = {};
+            GetClassNameA(c, kind, sizeof kind);
+            text = lstrcmpiA(kind, "Static") == 0 && Text(c).size() > text.size() ? Text(c) : text;
         }
+        const std::string shown = Text(box) + "|" + text;
+        const bool same = box && shown.compare(0, prefix ? wanted.size() : shown.npos, wanted) == 0;
+        (void)(same || fprintf(stderr, "box shown: %s\n", shown.c_str()));
         PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
         return same && Wait([&] { return !IsWindow(box) || !IsWindowVisible(box); });
@@ -323,7 +290,17 @@ bool Step(App& app, const std::string& step) {
                    : ended == WAIT_OBJECT_0 && GetExitCodeProcess(app.process.hProcess, &code) &&
                          code == DWORD(std::atoi(rest.c_str()));
     }
-    return verb == "shot" && Shot(app, rest);
+    if (verb != "shot") {
+        return false;
+    }
+    char stage[64];
+    snprintf(stage, sizeof stage, "%02d-%s", ++app.shot, rest.c_str());
+    printf("stage %s\n", stage);
+    fflush(stdout);
+    const std::string request = app.shots + "\\" + stage + ".wanted";
+    FILE* file = app.shots.empty() ? nullptr : fopen(request.c_str(), "w");
+    return app.shots.empty() || (file && fclose(file) == 0 &&
+                                 Wait([&] { return GetFileAttributesA(request.c_str()) == ~0u; }));
 }
 
 } // namespace
@@ -332,19 +309,16 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
                         const std::string& shotFolder) {
     App app;
     app.shots = shotFolder;
-    char folder[MAX_PATH] = {}, self[MAX_PATH] = {};
+    char folder[MAX_PATH] = {}, self[MAX_PATH] = {}, transcript[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, folder);
+    GetTempFileNameA(folder, "tav", 0, transcript); // created empty, a name of its own
     GetModuleFileNameA(nullptr, self, MAX_PATH);
-    static unsigned serial = 0;
-    app.transcript = std::string(folder) + "tavi-ui-" + std::to_string(GetCurrentProcessId()) +
-                     "-" + std::to_string(++serial) + ".log";
-    DeleteFileA(app.transcript.c_str());
+    app.transcript = transcript;
     // The program inherits both; the stand-in reads them once, when it is loaded.
     const std::string sim = scenario.sim + std::string(stack == "wms" ? ";stack=wms" : "");
     SetEnvironmentVariableA("TAVI_SIM", sim.c_str());
     SetEnvironmentVariableA("TAVI_SIM_LOG", app.transcript.c_str());
-    app.path = self;
-    app.path = app.path.substr(0, app.path.find_last_of("\\/") + 1) + scenario.program;
+    app.path = std::regex_replace(self, std::regex("[^\\\\/]+$"), scenario.program);
     // Wine takes its display setting from here when a program starts.
     const auto setDpi = [](DWORD dpi) {
         RegSetKeyValueA(HKEY_CURRENT_USER, "Control Panel\\Desktop", "LogPixels", REG_DWORD, &dpi,
@@ -357,13 +331,12 @@ std::string RunScenario(const Scenario& scenario, const std::string& stack,
     if (!started) {
         return "cannot start " + app.path;
     }
-    std::string failed;
-    for (const std::string& step : scenario.steps) {
-        if (failed.empty() && !Step(app, step)) {
-            failed = step + " (status line \"" + Text(Control(app, "device")) +
-                     "\", update line \"" + Text(Control(app, "line")) + "\")";
-        }
-    }
+    const auto stop = std::find_if_not(scenario.steps.begin(), scenario.steps.end(),
+                                       [&](const std::string& step) { return Step(app, step); });
+    const std::string failed = stop == scenario.steps.end()
+                                   ? ""
+                                   : *stop + " (status line \"" + Text(Control(app, "device")) +
+                                         "\", update line \"" + Text(Control(app, "line")) + "\")";
     // Ended outright: a closing window costs Wine two seconds without a window manager.
     TerminateProcess(app.process.hProcess, 1);
     WaitForSingleObject(app.process.hProcess, 5000);

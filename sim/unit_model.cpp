@@ -93,10 +93,6 @@ void AnswerRecord(UnitModel& unit, std::vector<UnitOutput>& out, uint64_t nowMs,
     const UnitScenario& s = unit.scenario;
     const int number = static_cast<int>(unit.recordsAccepted);
     unsigned attempt = unit.recordAttempts++;
-    if (number == s.unplugAtRecord) {
-        ScheduleUnplug(unit, nowMs);
-        return;
-    }
     auto from = [number](int first, unsigned times) {
         return first >= 0 && number >= first ? times : 0;
     };

@@ -32,7 +32,6 @@ constexpr uint32_t FLASH_SIZE = 1u << 21;
 //   reject=RECORDxTIMES     then answered 0x4E TIMES times
 //   silent=RECORDxTIMES     then get no answer for TIMES sendings
 //   late=RECORDxMS          then their acceptance comes MS late
-//   unplug_record=N         the unit vanishes when data record N arrives (it is not answered)
 //   unplug_erase=1          the unit vanishes halfway through erasing (before 0x22)
 //   unplug_after=MS         the unit vanishes MS after it was plugged in
 //   running_from_status=N   Status requests from the N-th on (0-based, counted from plug-in)
@@ -64,7 +63,6 @@ struct UnitScenario {
     // Faults of every record from the one named on, in the order its sendings meet them.
     int oddRecord = -1, rejectRecord = -1, silentRecord = -1, lateRecord = -1;
     unsigned oddTimes = 0, rejectTimes = 0, silentTimes = 0, lateMs = 0;
-    int unplugAtRecord = -1;        // the unit vanishes on receiving this record
     bool unplugDuringErase = false; // the unit vanishes while erasing
     long unplugAfterMs = -1;        // the unit vanishes this long after it was plugged in
     int runningFromStatus = -1;     // status requests from this one on (0-based) answer 0x21

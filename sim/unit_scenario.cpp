@@ -111,10 +111,6 @@ std::string ApplyKnob(const std::string& key, const std::string& value, UnitScen
         if (!ParseRecordTimes(value, record, times))
             return key + "=RECORDx" + (key == "late" ? "MS" : "TIMES") +
                    " wants two numbers, e.g. " + key + "=5x2";
-    } else if (key == "unplug_record") {
-        if (!ParseNumber(value, INT_MAX, number))
-            return "unplug_record=N wants a record number from 0";
-        s.unplugAtRecord = static_cast<int>(number);
     } else if (key == "unplug_erase") {
         if (!ParseFlag(value, s.unplugDuringErase))
             return "unplug_erase wants 0 or 1";

@@ -266,7 +266,6 @@ void NoticeTimedUnplug() {
         } else if (unit.gone && NowMs() >= unit.replugAtMs) {
             // Plugged in again by hand: its scripted unplug is behind it.
             unit.scenario.unplugAfterMs = -1;
-            unit.scenario.unplugAtRecord = -1;
             unit.scenario.unplugDuringErase = false;
             unit.listedAfter = g.ports.wms ? ++g.plugIns : 0;
             PlugInUnit(unit);

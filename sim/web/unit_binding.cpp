@@ -37,14 +37,26 @@ EMSCRIPTEN_KEEPALIVE void SimReceive(double nowMs, const uint8_t* bytes, int len
 }
 
 // The replies not yet taken: their count, then each one's due time, length and bytes.
-EMSCRIPTEN_KEEPALIVE int SimReplies() { return int(replies.size()); }
-EMSCRIPTEN_KEEPALIVE double SimReplyDue(int i) { return double(replies[size_t(i)].dueMs); }
-EMSCRIPTEN_KEEPALIVE int SimReplyLength(int i) { return int(replies[size_t(i)].bytes.size()); }
-EMSCRIPTEN_KEEPALIVE const uint8_t* SimReplyBytes(int i) { return replies[size_t(i)].bytes.data(); }
-EMSCRIPTEN_KEEPALIVE void SimTakeReplies() { replies.clear(); }
+EMSCRIPTEN_KEEPALIVE int SimReplies() {
+    return int(replies.size());
+}
+EMSCRIPTEN_KEEPALIVE double SimReplyDue(int i) {
+    return double(replies[size_t(i)].dueMs);
+}
+EMSCRIPTEN_KEEPALIVE int SimReplyLength(int i) {
+    return int(replies[size_t(i)].bytes.size());
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t* SimReplyBytes(int i) {
+    return replies[size_t(i)].bytes.data();
+}
+EMSCRIPTEN_KEEPALIVE void SimTakeReplies() {
+    replies.clear();
+}
 
 // 1 once the unit has gone by its scenario; when it will go by its clock (-1: never).
-EMSCRIPTEN_KEEPALIVE int SimUnplugged(double nowMs) { return UnitUnplugged(unit, uint64_t(nowMs)); }
+EMSCRIPTEN_KEEPALIVE int SimUnplugged(double nowMs) {
+    return UnitUnplugged(unit, uint64_t(nowMs));
+}
 EMSCRIPTEN_KEEPALIVE double SimUnplugAt() {
     return unit.unplugAtMs == UINT64_MAX ? -1 : double(unit.unplugAtMs);
 }
